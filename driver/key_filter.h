@@ -1,0 +1,34 @@
+// The driver's event filter: given the active table, decides for one key
+// event whether it passes unchanged, is dropped, or passes as another usage.
+// Pure and allocation-free; the device glue calls it for every key event.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "keymap/keymap.h"
+
+namespace vexa {
+
+inline constexpr std::uint32_t kUsagePageKeyboard = 0x07;
+inline constexpr std::uint32_t kUsagePageConsumer = 0x0C;
+inline constexpr std::uint32_t kConsumerEject = 0xB8;
+
+struct HidUsage {
+    std::uint32_t page;
+    std::uint32_t usage;
+    friend constexpr bool operator==(HidUsage, HidUsage) = default;
+};
+
+// The usage to send for an event of `in`, or nothing when the event is
+// dropped. Only page 7 usages 0-255 go through the table; a table value of
+// 0 drops the event (press and release alike) and 111 becomes consumer Eject.
+inline std::optional<HidUsage> filterKeyboardEvent(const std::uint8_t* keymap, HidUsage in) {
+    if (in.page != kUsagePageKeyboard || in.usage > 255) return in;
+    const std::uint8_t mapped = KZ714keycodeFromKeymap(keymap, in.usage);
+    if (mapped == 0) return std::nullopt;
+    if (mapped == KZ714_KEYCODE_EJECT) return HidUsage{kUsagePageConsumer, kConsumerEject};
+    return HidUsage{kUsagePageKeyboard, mapped};
+}
+
+}  // namespace vexa
