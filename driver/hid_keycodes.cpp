@@ -7,7 +7,10 @@
 namespace vexa {
 namespace {
 
-constexpr std::uint16_t NONE = 0;  // KEY_RESERVED: Linux has no key for the usage
+constexpr std::uint16_t NONE = 0;  // KEY_RESERVED: the kernel ignores the usage
+// The kernel reports these usages as KEY_UNKNOWN with their scan code: no
+// key of Linux's own, but an event that scan-code remapping can act on.
+constexpr std::uint16_t UNK = KEY_UNKNOWN;
 
 // Keyboard/Keypad page (0x07), usage -> key code. Names in comments are the
 // usage names of the HID Usage Tables.
@@ -38,30 +41,30 @@ constexpr std::array<std::uint16_t, 256> kKeyboardPage = {
     KEY_STOP, KEY_AGAIN, KEY_UNDO, KEY_CUT, KEY_COPY, KEY_PASTE, KEY_FIND, KEY_MUTE,
     // 0x80 Volume Up, Volume Down, locking Caps/Num/Scroll Lock, keypad comma,
     // keypad equal (AS/400), International1-9
-    KEY_VOLUMEUP, KEY_VOLUMEDOWN, NONE, NONE, NONE, KEY_KPCOMMA, NONE, KEY_RO,
-    KEY_KATAKANAHIRAGANA, KEY_YEN, KEY_HENKAN, KEY_MUHENKAN, KEY_KPJPCOMMA, NONE, NONE, NONE,
+    KEY_VOLUMEUP, KEY_VOLUMEDOWN, UNK, UNK, UNK, KEY_KPCOMMA, UNK, KEY_RO,
+    KEY_KATAKANAHIRAGANA, KEY_YEN, KEY_HENKAN, KEY_MUHENKAN, KEY_KPJPCOMMA, UNK, UNK, UNK,
     // 0x90 LANG1-LANG9, Alternate Erase, SysReq/Attention, Cancel, Clear, Prior, Return, Separator
-    KEY_HANGEUL, KEY_HANJA, KEY_KATAKANA, KEY_HIRAGANA, KEY_ZENKAKUHANKAKU, NONE, NONE, NONE,
-    NONE, NONE, NONE, NONE, KEY_DELETE, NONE, NONE, NONE,
+    KEY_HANGEUL, KEY_HANJA, KEY_KATAKANA, KEY_HIRAGANA, KEY_ZENKAKUHANKAKU, UNK, UNK, UNK,
+    UNK, UNK, UNK, UNK, KEY_DELETE, UNK, UNK, UNK,
     // 0xA0 Out, Oper, Clear/Again, CrSel, ExSel, reserved
-    NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE,
-    NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE,
+    UNK, UNK, UNK, UNK, UNK, UNK, UNK, UNK,
+    UNK, UNK, UNK, UNK, UNK, UNK, UNK, UNK,
     // 0xB0 keypad 00, 000, separators, currency, keypad ( ) { } ...
-    NONE, NONE, NONE, NONE, NONE, NONE, KEY_KPLEFTPAREN, KEY_KPRIGHTPAREN,
-    NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE,
+    UNK, UNK, UNK, UNK, UNK, UNK, KEY_KPLEFTPAREN, KEY_KPRIGHTPAREN,
+    UNK, UNK, UNK, UNK, UNK, UNK, UNK, UNK,
     // 0xC0 keypad operators
-    NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE,
-    NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE,
-    // 0xD0 keypad memory and number base keys (0xD8 keypad Clear)
-    NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE,
-    NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE,
+    UNK, UNK, UNK, UNK, UNK, UNK, UNK, UNK,
+    UNK, UNK, UNK, UNK, UNK, UNK, UNK, UNK,
+    // 0xD0 keypad memory and number base keys; 0xD8 keypad Clear is Delete
+    UNK, UNK, UNK, UNK, UNK, UNK, UNK, UNK,
+    KEY_DELETE, UNK, UNK, UNK, UNK, UNK, UNK, UNK,
     // 0xE0 modifiers; 0xE8-0xFB are reserved in the usage tables, but the
     // kernel gives them media keys, so a keyboard sending them has these.
     KEY_LEFTCTRL, KEY_LEFTSHIFT, KEY_LEFTALT, KEY_LEFTMETA, KEY_RIGHTCTRL, KEY_RIGHTSHIFT, KEY_RIGHTALT, KEY_RIGHTMETA,
     KEY_PLAYPAUSE, KEY_STOPCD, KEY_PREVIOUSSONG, KEY_NEXTSONG, KEY_EJECTCD, KEY_VOLUMEUP, KEY_VOLUMEDOWN, KEY_MUTE,
     // 0xF0
     KEY_WWW, KEY_BACK, KEY_FORWARD, KEY_STOP, KEY_FIND, KEY_SCROLLUP, KEY_SCROLLDOWN, KEY_EDIT,
-    KEY_SLEEP, KEY_COFFEE, KEY_REFRESH, KEY_CALC, NONE, NONE, NONE, NONE,
+    KEY_SLEEP, KEY_COFFEE, KEY_REFRESH, KEY_CALC, UNK, UNK, UNK, UNK,
 };
 
 // Reverse table: key code -> page-7 usage + 1 (0 = none). The lowest usage
@@ -70,7 +73,7 @@ constexpr std::array<std::uint16_t, KEY_CNT> kReverse = [] {
     std::array<std::uint16_t, KEY_CNT> r{};
     for (int usage = 255; usage >= 0; --usage) {
         const std::uint16_t key = kKeyboardPage[static_cast<std::size_t>(usage)];
-        if (key != NONE) r[key] = static_cast<std::uint16_t>(usage + 1);
+        if (key != NONE && key != UNK) r[key] = static_cast<std::uint16_t>(usage + 1);
     }
     return r;
 }();
@@ -80,11 +83,16 @@ constexpr std::array<std::uint16_t, KEY_CNT> kReverse = [] {
 std::optional<std::uint16_t> linuxKeyFromUsage(HidUsage u) {
     if (u.page == kUsagePageKeyboard && u.usage <= 255) {
         const std::uint16_t key = kKeyboardPage[u.usage];
-        if (key != NONE) return key;
+        if (key != NONE && key != UNK) return key;
         return std::nullopt;
     }
     if (u.page == kUsagePageConsumer && u.usage == kConsumerEject) return KEY_EJECTCD;
     return std::nullopt;
+}
+
+std::optional<std::uint16_t> reportedKeyFromUsage(HidUsage u) {
+    if (u.page == kUsagePageKeyboard && u.usage <= 255 && kKeyboardPage[u.usage] == UNK) return UNK;
+    return linuxKeyFromUsage(u);
 }
 
 std::optional<HidUsage> usageFromLinuxKey(std::uint16_t key) {

@@ -62,6 +62,20 @@ TEST(HidKeycodes, ConsumerEjectAndUnknowns) {
     }
 }
 
+TEST(HidKeycodes, ReportedKeysIncludeTheKernelsUnknownKey) {
+    // What the kernel sends for a keyboard that reports the usage.
+    EXPECT_EQ(vexa::reportedKeyFromUsage({7, 0x04}), KEY_A);
+    EXPECT_EQ(vexa::reportedKeyFromUsage({7, 0xD8}), KEY_DELETE);
+    EXPECT_EQ(vexa::reportedKeyFromUsage({12, 0xB8}), KEY_EJECTCD);
+    for (std::uint32_t u : {0x82u, 0x8Du, 0xA5u, 0xD7u, 0xFFu}) {
+        EXPECT_EQ(vexa::reportedKeyFromUsage({7, u}), KEY_UNKNOWN) << "usage " << u;
+    }
+    for (std::uint32_t u : {0x00u, 0x01u, 0x03u, 256u}) {
+        EXPECT_EQ(vexa::reportedKeyFromUsage({7, u}), std::nullopt) << "usage " << u;
+    }
+    EXPECT_EQ(usageFromLinuxKey(KEY_UNKNOWN), std::nullopt);
+}
+
 TEST(HidKeycodes, ReverseAgreesWithForward) {
     // Every key that some usage produces maps back to a usage producing it.
     for (std::uint32_t u = 0; u < 256; ++u) {

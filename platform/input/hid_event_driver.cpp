@@ -54,10 +54,10 @@ bool IOHIDEventDriver::handleStart(InputProvider* provider) {
     // The virtual keyboard can send every key a table may choose, not only
     // the keys this keyboard has.
     for (std::uint32_t usage = 0; usage < 256; ++usage) {
-        if (auto key = linuxKeyFromUsage({kUsagePageKeyboard, usage}))
+        if (auto key = reportedKeyFromUsage({kUsagePageKeyboard, usage}))
             libevdev_enable_event_code(dev_, EV_KEY, *key, nullptr);
     }
-    libevdev_enable_event_code(dev_, EV_KEY, *linuxKeyFromUsage({kUsagePageConsumer, kConsumerEject}), nullptr);
+    libevdev_enable_event_code(dev_, EV_KEY, *reportedKeyFromUsage({kUsagePageConsumer, kConsumerEject}), nullptr);
     libevdev_enable_event_code(dev_, EV_MSC, MSC_SCAN, nullptr);
 
     uinputFd_ = open("/dev/uinput", O_RDWR | O_NONBLOCK | O_CLOEXEC);

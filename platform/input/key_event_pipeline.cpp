@@ -88,7 +88,7 @@ void KeyEventPipeline::emitKey(HidUsage out, std::int32_t value) {
     auto it = std::find_if(pressed_.begin(), pressed_.end(),
                            [&](const Pressed& p) { return p.inputScan == currentScan_; });
     if (value == 1) {
-        if (it != pressed_.end() || !linuxKeyFromUsage(out)) return;
+        if (it != pressed_.end() || !reportedKeyFromUsage(out)) return;
         pressed_.push_back({currentScan_, currentKey_, out});
         pressOutput(out);
     } else if (value == 0 && it != pressed_.end()) {
@@ -113,13 +113,13 @@ void KeyEventPipeline::sendKey(HidUsage out, std::uint16_t key, std::int32_t val
 }
 
 void KeyEventPipeline::pressOutput(HidUsage out) {
-    const auto key = linuxKeyFromUsage(out);
+    const auto key = reportedKeyFromUsage(out);
     if (!key) return;
     if (downCount_[*key]++ == 0) sendKey(out, *key, 1);
 }
 
 void KeyEventPipeline::releaseOutput(HidUsage out) {
-    const auto key = linuxKeyFromUsage(out);
+    const auto key = reportedKeyFromUsage(out);
     if (!key || downCount_[*key] == 0) return;
     if (--downCount_[*key] == 0) sendKey(out, *key, 0);
 }

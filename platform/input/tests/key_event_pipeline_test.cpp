@@ -100,7 +100,10 @@ TEST(KeyEventPipeline, Scenarios) {
         {"keyboard repeats are dropped (the virtual keyboard repeats)", {
             {key(0x04, KEY_A, 1), {}, sent(0x70004, KEY_A, 1)},
             {{{EV_KEY, KEY_A, 2}, {EV_SYN, SYN_REPORT, 0}}, {}, {}}}},
-        {"usage Linux has no key for is dropped", {
+        {"usage the kernel reports without a key of its own: KEY_UNKNOWN with its scan", {
+            {key(0x04, KEY_A, 1), {{4, 0x82}}, sent(0x70082, KEY_UNKNOWN, 1)},
+            {key(0x04, KEY_A, 0), {}, sent(0x70082, KEY_UNKNOWN, 0)}}},
+        {"usage the kernel ignores is dropped", {
             {key(0x04, KEY_A, 1), {{4, 0x03}}, {}},
             {key(0x04, KEY_A, 0), {}, {}}}},
         {"two keys in one frame", {

@@ -1,0 +1,165 @@
+#include "tests/vm/driver_client.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <systemd/sd-bus.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "driver/bus_names.h"
+
+namespace vexa::guest {
+
+namespace {
+
+bool waitUntil(int timeoutMs, const auto& condition) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+}  // namespace
+
+DriverProcess::~DriverProcess() {
+    if (pid_ > 0) stop();
+}
+
+bool DriverProcess::start(int timeoutMs) {
+    pid_ = fork();
+    if (pid_ == 0) {
+        execl("/usr/local/bin/VexaOrla", "VexaOrla", static_cast<char*>(nullptr));
+        std::perror("exec VexaOrla");
+        _exit(127);
+    }
+    if (pid_ < 0) return false;
+    DriverBus bus;
+    return waitUntil(timeoutMs, [&] {
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return true;  // exited: reported below
+        }
+        return bus.nameHasOwner();
+    }) && pid_ > 0;
+}
+
+int DriverProcess::stop(int timeoutMs) {
+    if (pid_ <= 0) return -1;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    const bool exited = waitUntil(timeoutMs, [&] { return waitpid(pid_, &status, WNOHANG) == pid_; });
+    if (!exited) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return -1;
+    }
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+DriverBus::DriverBus() {
+    if (sd_bus_open_system(&bus_) < 0) bus_ = nullptr;
+}
+
+DriverBus::~DriverBus() { sd_bus_flush_close_unref(bus_); }
+
+bool DriverBus::nameHasOwner() {
+    if (!bus_) return false;
+    sd_bus_message* reply = nullptr;
+    int has = 0;
+    if (sd_bus_call_method(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                           "NameHasOwner", nullptr, &reply, "s", driverbus::kBusName) >= 0)
+        sd_bus_message_read(reply, "b", &has);
+    sd_bus_message_unref(reply);
+    return has != 0;
+}
+
+std::vector<InstanceInfo> DriverBus::instances() {
+    std::vector<InstanceInfo> out;
+    if (!bus_) return out;
+    sd_bus_message* m = nullptr;
+    if (sd_bus_call_method(bus_, driverbus::kBusName, driverbus::kManagerPath, "org.freedesktop.DBus.ObjectManager",
+                           "GetManagedObjects", nullptr, &m, "") < 0)
+        return out;
+    sd_bus_message_enter_container(m, 'a', "{oa{sa{sv}}}");
+    while (sd_bus_message_enter_container(m, 'e', "oa{sa{sv}}") > 0) {
+        const char* path = nullptr;
+        sd_bus_message_read(m, "o", &path);
+        InstanceInfo info;
+        info.path = path;
+        bool hasInterface = false;
+        sd_bus_message_enter_container(m, 'a', "{sa{sv}}");
+        while (sd_bus_message_enter_container(m, 'e', "sa{sv}") > 0) {
+            const char* iface = nullptr;
+            sd_bus_message_read(m, "s", &iface);
+            const bool ours = std::strcmp(iface, driverbus::kInterface) == 0;
+            hasInterface |= ours;
+            sd_bus_message_enter_container(m, 'a', "{sv}");
+            while (sd_bus_message_enter_container(m, 'e', "sv") > 0) {
+                const char* name = nullptr;
+                sd_bus_message_read(m, "s", &name);
+                const char* type = nullptr;
+                sd_bus_message_peek_type(m, nullptr, &type);
+                const std::string prop = name;
+                if (ours && prop == driverbus::kClassProperty && std::strcmp(type, "s") == 0) {
+                    const char* s = nullptr;
+                    sd_bus_message_read(m, "v", "s", &s);
+                    info.cls = s;
+                } else if (ours && prop == driverbus::kVendorIDProperty && std::strcmp(type, "i") == 0) {
+                    sd_bus_message_read(m, "v", "i", &info.vendor);
+                } else if (ours && prop == driverbus::kProductIDProperty && std::strcmp(type, "i") == 0) {
+                    sd_bus_message_read(m, "v", "i", &info.product);
+                } else if (ours && prop == driverbus::kLocationIDProperty && std::strcmp(type, "u") == 0) {
+                    sd_bus_message_read(m, "v", "u", &info.location);
+                } else {
+                    sd_bus_message_skip(m, "v");
+                }
+                sd_bus_message_exit_container(m);
+            }
+            sd_bus_message_exit_container(m);
+            sd_bus_message_exit_container(m);
+        }
+        sd_bus_message_exit_container(m);
+        sd_bus_message_exit_container(m);
+        if (hasInterface) out.push_back(info);
+    }
+    sd_bus_message_unref(m);
+    return out;
+}
+
+std::int32_t DriverBus::setKeymap(const std::string& path, const std::vector<std::uint8_t>& table,
+                                  std::string* error) {
+    sd_bus_message* m = nullptr;
+    sd_bus_message* reply = nullptr;
+    sd_bus_error err = SD_BUS_ERROR_NULL;
+    std::int32_t status = INT32_MIN;
+    int r = sd_bus_message_new_method_call(bus_, &m, driverbus::kBusName, path.c_str(), driverbus::kInterface,
+                                           driverbus::kSetPropertiesMethod);
+    if (r >= 0) r = sd_bus_message_open_container(m, 'a', "{sv}");
+    if (r >= 0) r = sd_bus_message_open_container(m, 'e', "sv");
+    if (r >= 0) r = sd_bus_message_append(m, "s", driverbus::kKeymapProperty);
+    if (r >= 0) r = sd_bus_message_open_container(m, 'v', "ay");
+    if (r >= 0) r = sd_bus_message_append_array(m, 'y', table.data(), table.size());
+    if (r >= 0) r = sd_bus_message_close_container(m);
+    if (r >= 0) r = sd_bus_message_close_container(m);
+    if (r >= 0) r = sd_bus_message_close_container(m);
+    if (r >= 0) r = sd_bus_call(bus_, m, 0, &err, &reply);
+    if (r >= 0) r = sd_bus_message_read(reply, "i", &status);
+    if (r < 0 && error) *error = err.name ? err.name : std::strerror(-r);
+    if (r < 0) status = INT32_MIN;
+    sd_bus_error_free(&err);
+    sd_bus_message_unref(m);
+    sd_bus_message_unref(reply);
+    return status;
+}
+
+}  // namespace vexa::guest

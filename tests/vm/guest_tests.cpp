@@ -1,0 +1,126 @@
+// The guest tests: run inside the qemu guest against the real kernel input
+// stack, uhid or USB gadget keyboards and the real VexaOrla process.
+//   vexa_guest_tests driver   the driver scenarios on uhid keyboards
+//   vexa_guest_tests usb      the driver on a USB keyboard (dummy_hcd gadget)
+//   vexa_guest_tests hidtable our HID usage table against the kernel's
+#include <linux/input.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/vm/hid_table_check.h"
+#include "tests/vm/scenario.h"
+
+namespace {
+
+using namespace vexa::guest;
+using namespace vexa::guest::step;
+
+std::uint32_t kb(std::uint32_t usage) { return 0x70000 | usage; }
+
+// A key pressed and released on the keyboard...
+std::vector<Step> tap(std::uint8_t usage) { return {Press{usage}, Release{usage}}; }
+// ...and what a reader sees for it.
+std::vector<KeyOut> tapped(std::uint32_t scan, std::uint16_t code) { return {{scan, code, 1}, {scan, code, 0}}; }
+
+std::vector<KeyOut> operator+(std::vector<KeyOut> a, const std::vector<KeyOut>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// Builds a step list from steps and step lists.
+struct Steps {
+    std::vector<Step> all;
+    Steps(std::initializer_list<std::vector<Step>> parts) {
+        for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+    }
+    operator std::vector<Step>() const { return all; }
+};
+std::vector<Step> one(Step s) { return {std::move(s)}; }
+
+const std::vector<Step> kStartWithANSI = {StartDriver{}, Plug{&kOrlaANSI}, ExpectInstance{}};
+
+std::vector<Scenario> driverScenarios() {
+    return {
+        {"ANSI keyboard unchanged without a table",
+         Steps{kStartWithANSI, tap(0x04), tap(0x35), tap(0x66),
+               one(Expect{tapped(kb(0x04), KEY_A) + tapped(kb(0x35), KEY_GRAVE) + tapped(kb(0x66), KEY_POWER)}),
+               one(StopDriver{})}},
+        {"JIS defaults, keyboard present before the driver starts",
+         Steps{{Plug{&kOrlaJIS}, StartDriver{}, ExpectInstance{}}, tap(0x35), tap(0x88), tap(0x8A), tap(0x8B),
+               tap(0x04),
+               one(Expect{tapped(kb(0xE3), KEY_LEFTMETA) + tapped(kb(0xE7), KEY_RIGHTMETA) +
+                          tapped(kb(0x90), KEY_HANGEUL) + tapped(kb(0x91), KEY_HANJA) + tapped(kb(0x04), KEY_A)})}},
+        {"JIS defaults on the older vendor id",
+         Steps{{StartDriver{}, Plug{&kOrlaJISOld}, ExpectInstance{}}, tap(0x35),
+               one(Expect{tapped(kb(0xE3), KEY_LEFTMETA)})}},
+        {"SetProperties with a table remaps",
+         Steps{kStartWithANSI, one(SetTable{false, {{0x04, 0x29}, {0x39, 0xE0}}}), tap(0x04), tap(0x39), tap(0x05),
+               one(Expect{tapped(kb(0x29), KEY_ESC) + tapped(kb(0xE0), KEY_LEFTCTRL) + tapped(kb(0x05), KEY_B)})}},
+        {"a disabled key sends neither press nor release",
+         Steps{kStartWithANSI, one(SetTable{false, {{0x04, 0}}}), tap(0x04), one(Expect{{}}), tap(0x05),
+               one(Expect{tapped(kb(0x05), KEY_B)})}},
+        {"table value 111 arrives as consumer Eject",
+         Steps{kStartWithANSI, one(SetTable{false, {{0x04, 111}}}), tap(0x04), tap(0x6F),
+               one(Expect{tapped(0xC00B8, KEY_EJECTCD) + tapped(0xC00B8, KEY_EJECTCD)})}},
+        {"255- and 257-byte tables are refused and change nothing",
+         Steps{kStartWithANSI,
+               {SetTable{false, {{0x04, 0x05}}}, SetTable{false, {{0x04, 0x06}}, 255, -EOPNOTSUPP},
+                SetTable{false, {{0x04, 0x07}}, 257, -EOPNOTSUPP}},
+               tap(0x04), one(Expect{tapped(kb(0x05), KEY_B)})}},
+        {"only root may set a table", Steps{kStartWithANSI, one(SetTableAsNobody{})}},
+        {"unplug removes the instance, re-plug starts with the default table",
+         Steps{{StartDriver{}, Plug{&kOrlaJIS}, ExpectInstance{}, SetTable{false, {}}}, tap(0x35),
+               one(Expect{tapped(kb(0x35), KEY_GRAVE)}),
+               {Unplug{}, ExpectNoInstance{}, Plug{&kOrlaJIS}, ExpectInstance{std::nullopt, true}}, tap(0x35),
+               one(Expect{tapped(kb(0xE3), KEY_LEFTMETA)})}},
+        {"a key held across a table swap is released as it was pressed",
+         Steps{kStartWithANSI,
+               {SetTable{false, {{0x04, 0x05}}}, Press{0x04}, Expect{{{kb(0x05), KEY_B, 1}}},
+                SetTable{false, {{0x04, 0x06}}}, Release{0x04}, Expect{{{kb(0x05), KEY_B, 0}}},
+                Press{0x16}, Expect{{{kb(0x16), KEY_S, 1}}}, SetTable{false, {{0x16, 0}, {0x04, 0x06}}},
+                Release{0x16}, Expect{{{kb(0x16), KEY_S, 0}}}},
+               tap(0x04), one(Expect{tapped(kb(0x06), KEY_C)})}},
+        {"the grab waits until no key is down",
+         Steps{{Plug{&kOrlaANSI}, Press{0x04}, StartDriver{}, ExpectInstance{std::nullopt, false, false}, Wait{300},
+                ExpectReader{{{kb(0x04), KEY_A, 1}}}, Release{0x04}, ExpectGrabbed{true}},
+               tap(0x05), one(Expect{tapped(kb(0x05), KEY_B)})}},
+        {"LEDs set on the virtual keyboard reach the keyboard",
+         Steps{kStartWithANSI,
+               {SetLed{LED_CAPSL, true}, ExpectLedReport{0x02}, SetLed{LED_NUML, true}, ExpectLedReport{0x03},
+                SetLed{LED_CAPSL, false}, ExpectLedReport{0x01}}}},
+        {"autorepeat happens once",
+         Steps{kStartWithANSI,
+               {SetRepeat{250, 100, 250, 15}, Press{0x04}, Wait{1250}, Release{0x04},
+                Expect{tapped(kb(0x04), KEY_A), KEY_A, 4, 14}}}},
+        {"SIGTERM releases the grab and removes the virtual keyboard",
+         Steps{kStartWithANSI, {StopDriver{}, ExpectGrabbed{false}}, tap(0x04),
+               one(ExpectReader{tapped(kb(0x04), KEY_A)})}},
+        {"a keyboard of another maker is left alone",
+         Steps{{StartDriver{}, Plug{&kOtherKeyboard}, Wait{500}, ExpectNoInstance{}, ExpectGrabbed{false}}}},
+    };
+}
+
+std::vector<Scenario> usbScenarios() {
+    return {
+        {"USB keyboard: LocationID from bus and port, remap, unplug",
+         Steps{{StartDriver{}, Plug{&kOrlaANSI, true}, ExpectInstance{0x01100000u},
+                SetTable{false, {{0x04, 0x05}}}},
+               tap(0x04), one(Expect{tapped(kb(0x05), KEY_B)}), {Unplug{}, ExpectNoInstance{}}}},
+    };
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string group = argc > 1 ? argv[1] : "";
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (group == "driver") return runScenarios(driverScenarios()) == 0 ? 0 : 1;
+    if (group == "usb") return runScenarios(usbScenarios()) == 0 ? 0 : 1;
+    if (group == "hidtable") return checkHidTableAgainstKernel() ? 0 : 1;
+    std::fprintf(stderr, "usage: %s driver|usb|hidtable\n", argv[0]);
+    return 2;
+}

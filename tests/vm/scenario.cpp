@@ -1,0 +1,312 @@
+#include "tests/vm/scenario.h"
+
+#include <unistd.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <sstream>
+#include <thread>
+
+#include "driver/bus_names.h"
+#include "keymap/keymap.h"
+#include "tests/vm/driver_client.h"
+#include "tests/vm/evdev_node.h"
+
+namespace vexa::guest {
+
+namespace {
+
+// Pressed and released after an action: everything a reader saw before the
+// sentinel came back belongs to the action. F24 is the same key in every
+// table the scenarios use.
+constexpr std::uint8_t kSentinelUsage = 0x73;
+constexpr std::uint16_t kSentinelKey = KEY_F24;
+
+std::string describe(const std::vector<KeyOut>& events) {
+    std::ostringstream os;
+    os << "[";
+    for (const KeyOut& e : events) os << " " << std::hex << "0x" << e.scan << std::dec << "/" << e.code << "=" << e.value;
+    os << " ]";
+    return os.str();
+}
+
+struct Failure {
+    std::string what;
+};
+
+class Runner {
+public:
+    void run(const Scenario& s) {
+        for (std::size_t i = 0; i < s.steps.size(); ++i) {
+            stepIndex_ = i;
+            std::visit([this](const auto& st) { exec(st); }, s.steps[i]);
+        }
+    }
+    std::size_t stepIndex() const { return stepIndex_; }
+
+    ~Runner() {
+        if (keyboard_) keyboard_->releaseAll();
+        if (driver_.running()) driver_.stop();
+    }
+
+private:
+    [[noreturn]] void fail(const std::string& what) { throw Failure{what}; }
+    void check(bool ok, const std::string& what) {
+        if (!ok) fail(what);
+    }
+
+    void pump() {
+        if (keyboard_) keyboard_->pump(0);
+    }
+
+    // Reads `node` until the sentinel's release; the key events before it.
+    std::optional<std::vector<KeyOut>> roundTrip(EvdevNode& node, EvdevNode* other, int timeoutMs,
+                                                 std::vector<input_event>* raw = nullptr) {
+        if (other) other->drain();
+        check(keyboard_->press(kSentinelUsage) && keyboard_->release(kSentinelUsage), "cannot send the sentinel key");
+        std::vector<KeyOut> events;
+        std::uint32_t scan = 0;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (std::chrono::steady_clock::now() < end) {
+            pump();
+            auto ev = node.next(20);
+            if (!ev) continue;
+            if (raw) raw->push_back(*ev);
+            if (ev->type == EV_MSC && ev->code == MSC_SCAN) scan = static_cast<std::uint32_t>(ev->value);
+            if (ev->type != EV_KEY) continue;
+            if (ev->code == kSentinelKey) {
+                if (ev->value == 0) return events;
+                continue;
+            }
+            events.push_back({scan, ev->code, ev->value});
+            scan = 0;
+        }
+        return std::nullopt;
+    }
+
+    std::vector<std::uint8_t> table(const step::SetTable& s) {
+        std::vector<std::uint8_t> t(256);
+        if (s.jisBase) KZ714defaultOrlaJISKeymap(t.data());
+        else KZ714defaultOrlaANSIKeymap(t.data());
+        for (auto [index, value] : s.entries) t[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>(value);
+        t.resize(s.length, 0x04);
+        return t;
+    }
+
+    void openClone() {
+        const auto& d = keyboard_->description;
+        const std::string node = waitForEventNode(d.vendor, d.product, NodeKind::VirtualClone, 5000, [this] { pump(); });
+        check(!node.empty(), "no virtual keyboard appeared");
+        check(clone_.open(node), "cannot open the virtual keyboard " + node);
+    }
+
+    void exec(const step::StartDriver&) { check(driver_.start(), "the driver did not take its bus name"); }
+
+    void exec(const step::StopDriver&) {
+        const int status = driver_.stop();
+        check(status == 0, "the driver exited with status " + std::to_string(status) + " on SIGTERM");
+        clone_.close();
+    }
+
+    void exec(const step::Plug& p) {
+        keyboard_ = p.usbGadget ? plugGadgetKeyboard(*p.keyboard) : plugUhidKeyboard(*p.keyboard);
+        check(keyboard_ != nullptr, "cannot create the test keyboard");
+        const std::string node =
+            waitForEventNode(p.keyboard->vendor, p.keyboard->product, NodeKind::Keyboard, 5000, [this] { pump(); });
+        check(!node.empty(), "the keyboard's evdev node did not appear");
+        check(reader_.open(node), "cannot open " + node);
+    }
+
+    void exec(const step::Unplug&) {
+        keyboard_.reset();
+        reader_.close();
+        clone_.close();
+    }
+
+    void exec(const step::Press& p) { check(keyboard_->press(p.usage), "press failed"); }
+    void exec(const step::Release& r) { check(keyboard_->release(r.usage), "release failed"); }
+
+    std::vector<InstanceInfo> instancesOfKeyboard() {
+        std::vector<InstanceInfo> mine;
+        for (auto& i : bus_.instances()) {
+            if (i.vendor == keyboard_->description.vendor && i.product == keyboard_->description.product)
+                mine.push_back(i);
+        }
+        return mine;
+    }
+
+    void exec(const step::ExpectInstance& e) {
+        std::vector<InstanceInfo> found;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while ((found = instancesOfKeyboard()).size() != 1 && std::chrono::steady_clock::now() < end) {
+            pump();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        check(found.size() == 1, "expected one driver instance, found " + std::to_string(found.size()));
+        const InstanceInfo& i = found.front();
+        check(i.cls == driverbus::kDriverClass, "Class is \"" + i.cls + "\"");
+        if (e.location) {
+            char buf[64];
+            std::snprintf(buf, sizeof buf, "LocationID 0x%08x, expected 0x%08x", i.location, *e.location);
+            check(i.location == *e.location, buf);
+        }
+        if (e.fresh) check(i.path != lastPath_, "the instance object was not replaced: " + i.path);
+        lastPath_ = i.path;
+        openClone();
+        if (e.grabbed) exec(step::ExpectGrabbed{true});
+    }
+
+    void exec(const step::ExpectNoInstance&) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        std::size_t n = 0;
+        while ((n = (keyboard_ ? instancesOfKeyboard().size() : bus_.instances().size())) != 0 &&
+               std::chrono::steady_clock::now() < end) {
+            pump();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        check(n == 0, "driver instances remain: " + std::to_string(n));
+    }
+
+    void exec(const step::Expect& e) {
+        check(clone_.isOpen(), "no virtual keyboard to read");
+        std::vector<input_event> raw;
+        auto events = roundTrip(clone_, &reader_, 5000, &raw);
+        check(events.has_value(), "the sentinel key did not reach the virtual keyboard");
+        std::vector<KeyOut> keys;
+        int repeats = 0;
+        for (const KeyOut& k : *events) {
+            if (k.value == 2) {
+                if (k.code == e.countRepeatsOf) ++repeats;
+                continue;
+            }
+            keys.push_back(k);
+        }
+        check(keys == e.events, "virtual keyboard got " + describe(keys) + ", expected " + describe(e.events));
+        if (e.countRepeatsOf) {
+            check(repeats >= e.minRepeats && repeats <= e.maxRepeats,
+                  std::to_string(repeats) + " autorepeats, expected " + std::to_string(e.minRepeats) + ".." +
+                      std::to_string(e.maxRepeats));
+        }
+    }
+
+    void exec(const step::ExpectReader& e) {
+        auto events = roundTrip(reader_, clone_.isOpen() ? &clone_ : nullptr, 3000);
+        check(events.has_value(), "the sentinel key did not reach the plain reader");
+        std::vector<KeyOut> keys;
+        for (const KeyOut& k : *events) {
+            if (k.value != 2) keys.push_back(k);
+        }
+        check(keys == e.events, "plain reader got " + describe(keys) + ", expected " + describe(e.events));
+    }
+
+    void exec(const step::ExpectGrabbed& e) {
+        if (e.grabbed) {
+            check(clone_.isOpen(), "no virtual keyboard to read");
+            // The grab may still be waiting for a key: try a few times.
+            for (int attempt = 0; attempt < 10; ++attempt) {
+                if (roundTrip(clone_, &reader_, 500)) {
+                    reader_.drain();
+                    return;
+                }
+            }
+            fail("the driver did not grab the keyboard");
+        }
+        check(roundTrip(reader_, nullptr, 3000).has_value(), "the keyboard's keys do not reach a plain reader");
+        if (clone_.isOpen()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            while (auto ev = clone_.next(0)) {
+                check(!(ev->type == EV_KEY && ev->code == kSentinelKey), "keys reach the virtual keyboard too");
+            }
+        }
+    }
+
+    void exec(const step::SetTable& s) {
+        std::string error;
+        const std::int32_t status = bus_.setKeymap(lastPath_, table(s), &error);
+        check(status != INT32_MIN, "SetProperties failed: " + error);
+        check(status == s.status, "SetProperties returned " + std::to_string(status) + ", expected " +
+                                      std::to_string(s.status));
+    }
+
+    void exec(const step::SetTableAsNobody&) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+            DriverBus bus;
+            std::string error;
+            const std::int32_t status = bus.setKeymap(lastPath_, table({}), &error);
+            if (status == INT32_MIN && error == "org.freedesktop.DBus.Error.AccessDenied") _exit(0);
+            std::fprintf(stderr, "as nobody: status %d, error \"%s\"\n", status, error.c_str());
+            _exit(1);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        check(WIFEXITED(status) && WEXITSTATUS(status) == 0, "SetProperties was not refused to an unprivileged user");
+    }
+
+    void exec(const step::SetLed& s) {
+        check(clone_.write(EV_LED, s.led, s.on ? 1 : 0), "cannot write the LED to the virtual keyboard");
+    }
+
+    void exec(const step::ExpectLedReport& e) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (keyboard_->ledReport() != e.report && std::chrono::steady_clock::now() < end) keyboard_->pump(20);
+        check(keyboard_->ledReport() == e.report,
+              "keyboard LED report " + std::to_string(keyboard_->ledReport()) + ", expected " + std::to_string(e.report));
+    }
+
+    void exec(const step::SetRepeat& s) {
+        check(clone_.setRepeat(s.cloneDelayMs, s.clonePeriodMs), "cannot set the virtual keyboard's autorepeat");
+        check(reader_.setRepeat(s.keyboardDelayMs, s.keyboardPeriodMs), "cannot set the keyboard's autorepeat");
+    }
+
+    void exec(const step::Wait& w) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(w.ms);
+        while (std::chrono::steady_clock::now() < end) {
+            if (keyboard_) keyboard_->pump(10);
+            else std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
+    DriverProcess driver_;
+    DriverBus bus_;
+    std::unique_ptr<TestKeyboard> keyboard_;
+    EvdevNode reader_;
+    EvdevNode clone_;
+    std::string lastPath_;
+    std::size_t stepIndex_ = 0;
+};
+
+}  // namespace
+
+int runScenarios(const std::vector<Scenario>& scenarios) {
+    int failed = 0;
+    for (const Scenario& s : scenarios) {
+        const auto start = std::chrono::steady_clock::now();
+        std::string error;
+        std::size_t at = 0;
+        {
+            Runner runner;
+            try {
+                runner.run(s);
+            } catch (const Failure& f) {
+                error = f.what;
+                at = runner.stepIndex();
+            }
+        }
+        const long ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        if (error.empty()) {
+            std::printf("[  PASSED  ] %s (%ld ms)\n", s.name.c_str(), ms);
+        } else {
+            ++failed;
+            std::printf("[  FAILED  ] %s: step %zu: %s\n", s.name.c_str(), at + 1, error.c_str());
+        }
+        std::fflush(stdout);
+    }
+    std::printf("%zu passed, %d failed\n", scenarios.size() - static_cast<std::size_t>(failed), failed);
+    return failed;
+}
+
+}  // namespace vexa::guest

@@ -1,0 +1,90 @@
+// Guest scenarios as data: a keyboard, then steps (key actions on the test
+// keyboard, driver and bus actions, and the events expected on the
+// driver's virtual keyboard or on a plain reader of the keyboard's own
+// node). One runner executes them against the real driver process.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "tests/vm/test_keyboard.h"
+
+namespace vexa::guest {
+
+// One key event as a reader sees it: the scan (page << 16 | usage) sent
+// with it, the Linux key code and the value (1 press, 0 release).
+struct KeyOut {
+    std::uint32_t scan;
+    std::uint16_t code;
+    std::int32_t value;
+    friend bool operator==(const KeyOut&, const KeyOut&) = default;
+};
+
+namespace step {
+struct StartDriver {};
+// SIGTERM; the driver must exit with status 0.
+struct StopDriver {};
+struct Plug {
+    const KeyboardDescription* keyboard;
+    bool usbGadget = false;
+};
+struct Unplug {};
+struct Press { std::uint8_t usage; };
+struct Release { std::uint8_t usage; };
+// Waits for exactly one driver instance of the plugged keyboard; checks its
+// Class and, if given, its LocationID; `fresh` requires an object other than
+// the last one seen. `grabbed` waits until the driver holds the keyboard.
+struct ExpectInstance {
+    std::optional<std::uint32_t> location;
+    bool fresh = false;
+    bool grabbed = true;
+};
+struct ExpectNoInstance {};
+// Key events on the driver's virtual keyboard since the last expectation.
+// Autorepeats are left out unless `countRepeatsOf` names a key code, whose
+// repeats are then counted and must lie in [minRepeats, maxRepeats].
+struct Expect {
+    std::vector<KeyOut> events;
+    std::uint16_t countRepeatsOf = 0;
+    int minRepeats = 0, maxRepeats = 0;
+};
+// Key events that a plain (not grabbing) reader of the keyboard's node saw.
+struct ExpectReader { std::vector<KeyOut> events; };
+// Whether keys go to the driver (grabbed) or to everyone.
+struct ExpectGrabbed { bool grabbed; };
+// SetProperties with a table: the type's default with some entries changed,
+// `length` bytes long (padded with identity or cut).
+struct SetTable {
+    bool jisBase = false;
+    std::vector<std::pair<int, int>> entries;
+    std::size_t length = 256;
+    std::int32_t status = 0;
+};
+// The same call from an unprivileged user must be refused by the bus.
+struct SetTableAsNobody {};
+// The system sets an LED on the virtual keyboard; the real one must follow.
+struct SetLed { std::uint16_t led; bool on; };
+struct ExpectLedReport { int report; };
+// Autorepeat of the virtual keyboard and of the keyboard itself (EVIOCSREP).
+struct SetRepeat { int cloneDelayMs, clonePeriodMs, keyboardDelayMs, keyboardPeriodMs; };
+struct Wait { int ms; };
+}  // namespace step
+
+using Step = std::variant<step::StartDriver, step::StopDriver, step::Plug, step::Unplug, step::Press, step::Release,
+                          step::ExpectInstance, step::ExpectNoInstance, step::Expect, step::ExpectReader,
+                          step::ExpectGrabbed, step::SetTable, step::SetTableAsNobody, step::SetLed,
+                          step::ExpectLedReport, step::SetRepeat, step::Wait>;
+
+struct Scenario {
+    std::string name;
+    std::vector<Step> steps;
+};
+
+// Runs each scenario (a fresh driver and keyboard each time); prints one
+// line per scenario and the summary. Returns the number of failures.
+int runScenarios(const std::vector<Scenario>& scenarios);
+
+}  // namespace vexa::guest
