@@ -37,6 +37,7 @@ IOHIDEventDriver::~IOHIDEventDriver() { stop(); }
 bool IOHIDEventDriver::handleStart(InputProvider* provider) {
     if (provider == nullptr || provider->loop == nullptr || dev_ != nullptr) return false;
     devnode_ = provider->devnode;
+    loop_ = provider->loop;
     fd_ = open(devnode_.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) {
         std::fprintf(stderr, "%s: cannot open: %s\n", devnode_.c_str(), std::strerror(errno));
@@ -137,11 +138,24 @@ void IOHIDEventDriver::tryGrab() {
     if (grabbed_ || terminated_ || anyKeyDown() || libevdev_has_event_pending(dev_) != 0) return;
     const int r = libevdev_grab(dev_, LIBEVDEV_GRAB);
     if (r < 0) {
-        std::fprintf(stderr, "%s: cannot grab: %s\n", devnode_.c_str(), std::strerror(-r));
+        // Another program holds the keyboard; its events do not reach us
+        // meanwhile, so try again on a timer.
+        if (grabRetry_ == nullptr) {
+            std::fprintf(stderr, "%s: cannot grab: %s; retrying every second\n", devnode_.c_str(), std::strerror(-r));
+            sd_event_add_time_relative(loop_, &grabRetry_, CLOCK_MONOTONIC, 1000000, 0, onGrabRetry, this);
+        } else {
+            sd_event_source_set_time_relative(grabRetry_, 1000000);
+            sd_event_source_set_enabled(grabRetry_, SD_EVENT_ONESHOT);
+        }
         return;
     }
     grabbed_ = true;
     grabTimeNs_ = nowMonotonicNs();
+}
+
+int IOHIDEventDriver::onGrabRetry(sd_event_source*, std::uint64_t, void* self) {
+    static_cast<IOHIDEventDriver*>(self)->readKeyboard();
+    return 0;
 }
 
 void IOHIDEventDriver::readKeyboard() {
@@ -203,6 +217,7 @@ void IOHIDEventDriver::terminate(int error) {
 void IOHIDEventDriver::stop() {
     keyboardSource_ = sd_event_source_disable_unref(keyboardSource_);
     virtualSource_ = sd_event_source_disable_unref(virtualSource_);
+    grabRetry_ = sd_event_source_disable_unref(grabRetry_);
     if (uinput_) {
         pipeline_.releaseAll();
         libevdev_uinput_destroy(uinput_);

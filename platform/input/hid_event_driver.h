@@ -75,6 +75,7 @@ private:
 
     static int onKeyboardReadable(sd_event_source*, int, std::uint32_t, void* self);
     static int onVirtualReadable(sd_event_source*, int, std::uint32_t, void* self);
+    static int onGrabRetry(sd_event_source*, std::uint64_t, void* self);
     void readKeyboard();
     void readVirtual();
     void tryGrab();
@@ -89,6 +90,8 @@ private:
     libevdev_uinput* uinput_ = nullptr;
     sd_event_source* keyboardSource_ = nullptr;
     sd_event_source* virtualSource_ = nullptr;
+    sd_event_source* grabRetry_ = nullptr;
+    sd_event* loop_ = nullptr;
     bool grabbed_ = false;
     std::uint64_t grabTimeNs_ = 0;
     bool terminated_ = false;

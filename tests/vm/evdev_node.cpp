@@ -114,6 +114,8 @@ bool EvdevNode::write(std::uint16_t type, std::uint16_t code, std::int32_t value
     return ::write(fd_, ev, sizeof ev) == static_cast<ssize_t>(sizeof ev);
 }
 
+bool EvdevNode::grab(bool on) { return ioctl(fd_, EVIOCGRAB, on ? 1 : 0) == 0; }
+
 bool EvdevNode::setRepeat(int delayMs, int periodMs) {
     unsigned rep[2] = {static_cast<unsigned>(delayMs), static_cast<unsigned>(periodMs)};
     return ioctl(fd_, EVIOCSREP, rep) == 0;

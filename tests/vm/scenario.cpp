@@ -262,6 +262,8 @@ private:
         check(reader_.setRepeat(s.keyboardDelayMs, s.keyboardPeriodMs), "cannot set the keyboard's autorepeat");
     }
 
+    void exec(const step::ReaderGrab& g) { check(reader_.grab(g.on), "the plain reader cannot change its grab"); }
+
     void exec(const step::Wait& w) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(w.ms);
         while (std::chrono::steady_clock::now() < end) {

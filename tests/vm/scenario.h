@@ -71,12 +71,14 @@ struct ExpectLedReport { int report; };
 // Autorepeat of the virtual keyboard and of the keyboard itself (EVIOCSREP).
 struct SetRepeat { int cloneDelayMs, clonePeriodMs, keyboardDelayMs, keyboardPeriodMs; };
 struct Wait { int ms; };
+// Another program (the plain reader) takes or gives up the keyboard.
+struct ReaderGrab { bool on; };
 }  // namespace step
 
 using Step = std::variant<step::StartDriver, step::StopDriver, step::Plug, step::Unplug, step::Press, step::Release,
                           step::ExpectInstance, step::ExpectNoInstance, step::Expect, step::ExpectReader,
                           step::ExpectGrabbed, step::SetTable, step::SetTableAsNobody, step::SetLed,
-                          step::ExpectLedReport, step::SetRepeat, step::Wait>;
+                          step::ExpectLedReport, step::SetRepeat, step::Wait, step::ReaderGrab>;
 
 struct Scenario {
     std::string name;
