@@ -26,7 +26,7 @@ using namespace vexa::guest;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kWarmup = 30;
-constexpr int kSamples = 500;  // key events (presses and releases)
+constexpr int kSamples = 1000;  // key events (presses and releases)
 
 struct Result {
     const char* name;
