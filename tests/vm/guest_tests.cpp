@@ -96,10 +96,13 @@ std::vector<Scenario> driverScenarios() {
          Steps{kStartWithANSI,
                {SetLed{LED_CAPSL, true}, ExpectLedReport{0x02}, SetLed{LED_NUML, true}, ExpectLedReport{0x03},
                 SetLed{LED_CAPSL, false}, ExpectLedReport{0x01}}}},
+        // The virtual keyboard repeats every 100 ms, the keyboard itself every
+        // 15 ms: about 10 repeats in the hold when only the virtual keyboard
+        // repeats, about 75 if the keyboard's repeats passed through as well.
         {"autorepeat happens once",
          Steps{kStartWithANSI,
                {SetRepeat{250, 100, 250, 15}, Press{0x04}, Wait{1250}, Release{0x04},
-                Expect{tapped(kb(0x04), KEY_A), KEY_A, 4, 14}}}},
+                Expect{tapped(kb(0x04), KEY_A), KEY_A, 2, 25}}}},
         {"SIGTERM releases the grab and removes the virtual keyboard",
          Steps{kStartWithANSI, {StopDriver{}, ExpectGrabbed{false}}, tap(0x04),
                one(ExpectReader{tapped(kb(0x04), KEY_A)})}},
