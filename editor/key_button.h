@@ -71,9 +71,11 @@ public:
     bool performKeyEquivalent(QKeyEvent* event);
     QRectF focusRingMaskBounds() const;
 
+    // Hits inside the key's outline only.
+    bool hitButton(const QPoint& pos) const override;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
-    bool hitButton(const QPoint& pos) const override;
     void mousePressEvent(QMouseEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
