@@ -4,25 +4,13 @@
 #include <cstdio>
 
 #include <QApplication>
-#include <QTimer>
 
 #include "editor/app_delegate.h"
-#include "errors/alerts.h"
 #include "errors/tests/alert_catcher.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    vexa::installTranslationLookup();
-    vexa::setWillTerminateHandler([](void*) { std::printf("will-terminate\n"); }, nullptr);
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [] {
-        if (QMessageBox* box = vexa::test::AlertCatcher::openAlert()) {
-            std::printf("text=%s|detail=%s\n", qPrintable(box->text()), qPrintable(box->informativeText()));
-            box->defaultButton()->click();
-        }
-    });
-    poll.start(10);
-
+    vexa::test::ProbeReporter reporter;
     AppDelegateClass delegate;
     delegate.terminateWithMsgInfo(QStringLiteral("Driver is not loaded."),
                                   QStringLiteral("You need to install driver again."));

@@ -3,6 +3,8 @@
 // drive application-modal panels without a person.
 #pragma once
 
+#include <cstdio>
+
 #include <QPushButton>
 #include <QApplication>
 #include <QList>
@@ -10,6 +12,8 @@
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
+
+#include "errors/alerts.h"
 
 namespace vexa::test {
 
@@ -59,6 +63,27 @@ private:
     bool dismiss_;
     QTimer timer_;
     QList<QPointer<QMessageBox>> handled_;
+};
+
+// For probe processes that end through an alert: prints each alert as
+// "text=<message>|detail=<detail>" and dismisses it, and prints
+// "will-terminate" when the application ends through terminateApplication.
+class ProbeReporter : public QObject {
+public:
+    ProbeReporter() {
+        vexa::installTranslationLookup();
+        vexa::setWillTerminateHandler([](void*) { std::printf("will-terminate\n"); }, nullptr);
+        connect(&timer_, &QTimer::timeout, this, [] {
+            if (QMessageBox* box = AlertCatcher::openAlert()) {
+                std::printf("text=%s|detail=%s\n", qPrintable(box->text()), qPrintable(box->informativeText()));
+                box->defaultButton()->click();
+            }
+        });
+        timer_.start(10);
+    }
+
+private:
+    QTimer timer_;
 };
 
 }  // namespace vexa::test

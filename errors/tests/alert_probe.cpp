@@ -4,8 +4,6 @@
 #include <cstdio>
 
 #include <QApplication>
-#include <QMessageBox>
-#include <QTimer>
 
 #include "errors/alerts.h"
 #include "errors/error.h"
@@ -13,18 +11,7 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    vexa::installTranslationLookup();
-    vexa::setWillTerminateHandler([](void*) { std::printf("will-terminate\n"); }, nullptr);
-
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [] {
-        if (QMessageBox* box = vexa::test::AlertCatcher::openAlert()) {
-            std::printf("text=%s|detail=%s\n", qPrintable(box->text()), qPrintable(box->informativeText()));
-            box->defaultButton()->click();
-        }
-    });
-    poll.start(10);
-
+    vexa::test::ProbeReporter reporter;
     const QString form = argc > 1 ? QString::fromUtf8(argv[1]) : QString();
     if (form == QLatin1String("abend")) {
         KZ712abendApp(nullptr, 7300154, 1300125);
