@@ -1,5 +1,6 @@
 #include "editor/named_images.h"
 
+#include <QCoreApplication>
 #include <QHash>
 #include <QPainter>
 
@@ -13,6 +14,9 @@ QHash<QString, QPixmap>& registry() {
     return images;
 }
 
+// Pixmaps must go before the application object does.
+void forgetImages() { registry().clear(); }
+
 }  // namespace
 
 NamedImage imageNamed(const QString& name) {
@@ -23,7 +27,10 @@ NamedImage imageNamed(const QString& name) {
     return {name, pixmap};
 }
 
-void registerImage(const NamedImage& image) { registry().insert(image.name, image.pixmap); }
+void registerImage(const NamedImage& image) {
+    if (registry().isEmpty()) qAddPostRoutine(forgetImages);
+    registry().insert(image.name, image.pixmap);
+}
 
 QRectF keycapRectInSheet(std::uint32_t code, double sheetHeight) {
     const double column = code % 16;
