@@ -1,0 +1,58 @@
+#include "editor/named_images.h"
+
+#include <QCoreApplication>
+#include <QHash>
+#include <QPainter>
+
+#include "editor/layout/keyboard_layout.h"
+
+namespace vexa {
+namespace {
+
+QHash<QString, QPixmap>& registry() {
+    static QHash<QString, QPixmap> images;
+    return images;
+}
+
+// Pixmaps must go before the application object does.
+void forgetImages() { registry().clear(); }
+
+}  // namespace
+
+NamedImage imageNamed(const QString& name) {
+    if (auto found = registry().constFind(name); found != registry().constEnd()) return {name, *found};
+    QPixmap pixmap(QStringLiteral(":/images/%1.png").arg(name));
+    if (pixmap.isNull()) return {};
+    pixmap.setDevicePixelRatio(layout::kArtworkScale);
+    return {name, pixmap};
+}
+
+void registerImage(const NamedImage& image) {
+    if (registry().isEmpty()) qAddPostRoutine(forgetImages);
+    registry().insert(image.name, image.pixmap);
+}
+
+QRectF keycapRectInSheet(std::uint32_t code, double sheetHeight) {
+    const double column = code % 16;
+    const double row = code / 16;
+    const double yFromBottom = row * 37 + 10;
+    return {column * 34 + 10, sheetHeight - yFromBottom - layout::kCapHeight, layout::kCapWidth,
+            layout::kCapHeight};
+}
+
+QPixmap cutKeycap(const QPixmap& sheet, std::uint32_t code) {
+    const qreal scale = sheet.isNull() ? qreal(layout::kArtworkScale) : sheet.devicePixelRatio();
+    QPixmap cap(qRound(layout::kCapWidth * scale), qRound(layout::kCapHeight * scale));
+    cap.setDevicePixelRatio(scale);
+    cap.fill(Qt::transparent);
+    if (!sheet.isNull()) {
+        const QRectF source = keycapRectInSheet(code, sheet.height() / scale);
+        QPainter p(&cap);
+        p.setCompositionMode(QPainter::CompositionMode_Source);
+        p.drawPixmap(QRectF(0, 0, layout::kCapWidth, layout::kCapHeight), sheet,
+                     QRectF(source.topLeft() * scale, source.size() * scale));
+    }
+    return cap;
+}
+
+}  // namespace vexa
