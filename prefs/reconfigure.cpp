@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <list>
 #include <memory>
 
@@ -35,7 +36,14 @@ int onSignal(sd_bus_message* message, void* userdata, sd_bus_error*) {
         notification.object = text;
     }
     // The observer may remove itself here; `registration` is not used after.
-    registration->observer->setUpperNotification(notification);
+    // Nothing may unwind through sd-bus's C frames.
+    try {
+        registration->observer->setUpperNotification(notification);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "A \"%s\" observer failed: %s\n", names::kNotificationName, e.what());
+    } catch (...) {
+        std::fprintf(stderr, "A \"%s\" observer failed.\n", names::kNotificationName);
+    }
     return 0;
 }
 

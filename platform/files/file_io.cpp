@@ -127,46 +127,36 @@ ErrorCode vexa::files::writeFileAtomically(const std::string& path, std::span<co
 
 vexa::Error vexa::files::fileWriteError(const std::string& path, int errnum) {
     // Foundation's file-write codes, so the error reads like the platform's.
-    enum : std::int64_t {
-        kNoSuchFile = 4,
-        kWriteUnknown = 512,
-        kWriteNoPermission = 513,
-        kWriteInvalidFileName = 514,
-        kWriteOutOfSpace = 640,
-        kWriteVolumeReadOnly = 642,
+    // In the texts, %F stands for the file's name and %D for its folder's.
+    struct Kind {
+        int errnos[2];  // 0: unused
+        std::int64_t code;
+        const char* text;
     };
-    Error e;
-    e.domain = "NSCocoaErrorDomain";
+    static const Kind kKinds[] = {
+        {{EACCES, EPERM}, 513, "You don't have permission to save the file %F in the folder %D."},
+        {{EROFS, 0}, 642, "The file %F couldn't be saved because the volume is read only."},
+        {{ENOSPC, EDQUOT}, 640, "The file %F couldn't be saved because there isn't enough space."},
+        {{ENAMETOOLONG, 0}, 514, "The file %F couldn't be saved because its name is too long."},
+        {{ENOENT, ENOTDIR}, 4, "The file %F couldn't be saved because the folder %D doesn't exist."},
+    };
+    static const Kind kOther{{0, 0}, 512, "The file %F couldn't be saved in the folder %D."};
+
+    const Kind* kind = &kOther;
+    for (const auto& k : kKinds) {
+        if (errnum != 0 && (k.errnos[0] == errnum || k.errnos[1] == errnum)) kind = &k;
+    }
     const std::string file = "\u201C" + nameOf(path) + "\u201D";
     const std::string folder = "\u201C" + nameOf(folderOf(path)) + "\u201D";
-    switch (errnum) {
-        case EACCES:
-        case EPERM:
-            e.code = kWriteNoPermission;
-            e.localizedDescription = "You don't have permission to save the file " + file + " in the folder " + folder + ".";
-            break;
-        case EROFS:
-            e.code = kWriteVolumeReadOnly;
-            e.localizedDescription = "The file " + file + " couldn't be saved because the volume is read only.";
-            break;
-        case ENOSPC:
-        case EDQUOT:
-            e.code = kWriteOutOfSpace;
-            e.localizedDescription = "The file " + file + " couldn't be saved because there isn't enough space.";
-            break;
-        case ENAMETOOLONG:
-            e.code = kWriteInvalidFileName;
-            e.localizedDescription = "The file " + file + " couldn't be saved because its name is too long.";
-            break;
-        case ENOENT:
-        case ENOTDIR:
-            e.code = kNoSuchFile;
-            e.localizedDescription = "The file " + file + " couldn't be saved because the folder " + folder + " doesn't exist.";
-            break;
-        default:
-            e.code = kWriteUnknown;
-            e.localizedDescription = "The file " + file + " couldn't be saved in the folder " + folder + ".";
-            break;
+    Error e;
+    e.domain = "NSCocoaErrorDomain";
+    e.code = kind->code;
+    for (const char* c = kind->text; *c != '\0'; ++c) {
+        if (c[0] == '%' && (c[1] == 'F' || c[1] == 'D')) {
+            e.localizedDescription += *++c == 'F' ? file : folder;
+        } else {
+            e.localizedDescription += *c;
+        }
     }
     e.underlying = std::make_shared<const Error>(Error::posix(errnum));
     return e;
