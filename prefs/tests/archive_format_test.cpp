@@ -39,7 +39,7 @@ std::pair<int, std::string> runChecker(const std::string& path) {
 }
 
 TEST_F(PrefsTest, PythonsPlistlibReadsOurFileAsAKeyedArchive) {
-    Dictionary root{{"Other", "text"}, {"Count", 7}, {"Flag", true}, {"List", Array{1, "x"}}};
+    Dictionary root{{"Other", "text"}, {"Count", 7}, {"Offset", -3}, {"Flag", true}, {"List", Array{1, "x"}}};
     ASSERT_EQ(KZ730setKeymapToPrefData(&root, KZ714_TYPE_ANSI, table(1).data()), 0);
     ASSERT_EQ(KZ730setKeymapToPrefData(&root, KZ714_TYPE_JIS, table(2).data()), 0);
     writeCurrent(root);
@@ -51,6 +51,7 @@ TEST_F(PrefsTest, PythonsPlistlibReadsOurFileAsAKeyedArchive) {
               "Flag=bool:True\n"
               "List/0=int:1\n"
               "List/1=str:x\n"
+              "Offset=int:-3\n"
               "Other=str:text\n"
               "VexaKeyMap/Vexa Orla ANSI=data:" + hex(table(1)) + "\n"
               "VexaKeyMap/Vexa Orla JIS=data:" + hex(table(2)) + "\n");
