@@ -1,0 +1,38 @@
+// Whole-file reading that is safe on files another user controls, and
+// atomic whole-file replacement.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "errors/error.h"
+#include "errors/error_stack.h"
+
+namespace vexa::files {
+
+// Preference files are a few kilobytes; anything beyond this is refused.
+inline constexpr std::size_t kMaxFileSize = 1024 * 1024;
+
+// Reads the whole file at `path` into `out`. Returns 0 or a negative errno:
+// -ELOOP for a symbolic link (never followed), -EINVAL for anything that is
+// not a regular file (FIFO, device, directory: never opened in a way that
+// could block), -EFBIG when the file is larger than `maxSize`.
+ErrorCode readRegularFile(const std::string& path, std::vector<std::uint8_t>& out,
+                          std::size_t maxSize = kMaxFileSize);
+
+// Replaces the file at `path` with `bytes` in one step: a temporary file in
+// the same folder is written and flushed to disk, renamed over `path`, and
+// the folder is flushed. A reader sees the whole old or the whole new file.
+// The new file has mode 0600. Returns 0 or a negative errno; on failure the
+// old file is unchanged and no temporary file is left.
+ErrorCode writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes);
+
+// The error object for a failed write of `path`: domain "NSCocoaErrorDomain"
+// with the file-write code matching `errnum`, a message naming the file and
+// its folder, and the POSIX error as its underlying error.
+Error fileWriteError(const std::string& path, int errnum);
+
+}  // namespace vexa::files

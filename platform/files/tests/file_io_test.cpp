@@ -1,0 +1,112 @@
+#include "platform/files/file_io.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "tests/support/resource_file_writer.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using vexa::files::readRegularFile;
+using vexa::files::writeFileAtomically;
+using vexa::test::TempDir;
+using vexa::test::writeTestFile;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+std::vector<std::string> entries(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename());
+    return names;
+}
+
+TEST(ReadRegularFile, RefusesNonRegularFilesAndFilesOverTheCap) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    ::alarm(20);  // a read that blocks on the FIFO ends the test
+    Bytes out{1, 2, 3};
+    EXPECT_EQ(readRegularFile(dir / "fifo", out), -EINVAL);
+    ::alarm(0);
+    EXPECT_TRUE(out.empty());
+    writeTestFile(dir / "big", Bytes(101, 7));
+    EXPECT_EQ(readRegularFile(dir / "big", out, 100), -EFBIG);
+    writeTestFile(dir / "big", Bytes(vexa::files::kMaxFileSize + 1, 7));
+    EXPECT_EQ(readRegularFile(dir / "big", out), -EFBIG);
+    EXPECT_TRUE(out.empty());
+}
+
+TEST(ReadRegularFile, ReadsTheWholeFileUpToTheCap) {
+    TempDir dir;
+    for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{100}}) {
+        Bytes content(size);
+        for (std::size_t i = 0; i < size; ++i) content[i] = static_cast<std::uint8_t>(i * 7);
+        writeTestFile(dir / "f", content);
+        Bytes out;
+        ASSERT_EQ(readRegularFile(dir / "f", out, 100), 0) << size;
+        EXPECT_EQ(out, content);
+    }
+}
+
+TEST(WriteFileAtomically, CreatesAndReplacesWithAPrivateFileAndLeavesNoTemporary) {
+    TempDir dir;
+    const std::string path = dir / "prefs";
+    for (const char* text : {"first", "second, longer than the first", ""}) {
+        ASSERT_EQ(writeFileAtomically(path, bytesOf(text)), 0);
+        Bytes out;
+        ASSERT_EQ(readRegularFile(path, out), 0);
+        EXPECT_EQ(out, bytesOf(text));
+        EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"prefs"});
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
+
+TEST(WriteFileAtomically, ReplacesASymlinkItselfNotItsTarget) {
+    TempDir dir;
+    writeTestFile(dir / "target", bytesOf("keep"));
+    ASSERT_EQ(::symlink((dir / "target").c_str(), (dir / "prefs").c_str()), 0);
+    ASSERT_EQ(writeFileAtomically(dir / "prefs", bytesOf("new")), 0);
+    Bytes out;
+    ASSERT_EQ(readRegularFile(dir / "target", out), 0);
+    EXPECT_EQ(out, bytesOf("keep"));
+    ASSERT_EQ(readRegularFile(dir / "prefs", out), 0);
+    EXPECT_EQ(out, bytesOf("new"));
+}
+
+TEST(WriteFileAtomically, AFailedWriteLeavesTheOldStateAndNoTemporary) {
+    TempDir dir;
+    // Missing folder.
+    EXPECT_EQ(writeFileAtomically(dir / "none/prefs", bytesOf("x")), -ENOENT);
+    // The rename cannot replace a non-empty folder (this holds for root too).
+    std::filesystem::create_directories(dir / "prefs/inside");
+    const ErrorCode r = writeFileAtomically(dir / "prefs", bytesOf("x"));
+    EXPECT_TRUE(r == -EISDIR || r == -ENOTEMPTY || r == -EEXIST) << r;
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "prefs/inside"));
+    EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"prefs"});
+}
+
+TEST(FileWriteError, MapsErrnoToAFileWriteCodeWithThePosixErrorUnderneath) {
+    const struct {
+        int errnum;
+        std::int64_t code;
+    } cases[] = {{EACCES, 513}, {EPERM, 513}, {EROFS, 642}, {ENOSPC, 640}, {EDQUOT, 640},
+                 {ENAMETOOLONG, 514}, {ENOTDIR, 4}, {EIO, 512}, {EFBIG, 512}};
+    for (const auto& c : cases) {
+        const vexa::Error e = vexa::files::fileWriteError("/home/u/Library/Preferences/P.prefs", c.errnum);
+        EXPECT_EQ(e.domain, "NSCocoaErrorDomain");
+        EXPECT_EQ(e.code, c.code) << c.errnum;
+        EXPECT_NE(e.localizedDescription.find("\u201CP.prefs\u201D"), std::string::npos) << e.localizedDescription;
+        ASSERT_NE(e.underlying, nullptr);
+        EXPECT_EQ(e.underlying->domain, "NSPOSIXErrorDomain");
+        EXPECT_EQ(e.underlying->code, c.errnum);
+    }
+}
+
+}  // namespace

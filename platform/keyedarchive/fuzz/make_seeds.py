@@ -1,0 +1,55 @@
+"""Writes seed keyed archives with Python's plistlib, independently of the
+suite's encoder: the suite's own form, the platform's other forms (immutable
+classes, NS.string / NS.data objects, shared objects) and every value kind."""
+
+import os
+import plistlib
+import sys
+from plistlib import UID
+
+MDICT = {"$classname": "NSMutableDictionary", "$classes": ["NSMutableDictionary", "NSDictionary", "NSObject"]}
+DICT = {"$classname": "NSDictionary", "$classes": ["NSDictionary", "NSObject"]}
+MARRAY = {"$classname": "NSMutableArray", "$classes": ["NSMutableArray", "NSArray", "NSObject"]}
+MSTRING = {"$classname": "NSMutableString", "$classes": ["NSMutableString", "NSString", "NSObject"]}
+MDATA = {"$classname": "NSMutableData", "$classes": ["NSMutableData", "NSData", "NSObject"]}
+DATE = {"$classname": "NSDate", "$classes": ["NSDate", "NSObject"]}
+
+
+def archive(objects, root=1):
+    return plistlib.dumps({"$version": 100000, "$archiver": "NSKeyedArchiver", "$top": {"root": UID(root)},
+                           "$objects": ["$null"] + objects}, fmt=plistlib.FMT_BINARY)
+
+
+def table(seed):
+    return bytes((seed + i * 7) & 0xFF for i in range(256))
+
+
+seeds = {
+    "suite-prefs": archive([
+        {"NS.keys": [UID(2)], "NS.objects": [UID(3)], "$class": UID(8)},
+        "VexaKeyMap",
+        {"NS.keys": [UID(4), UID(5)], "NS.objects": [UID(6), UID(7)], "$class": UID(8)},
+        "Vexa Orla ANSI", "Vexa Orla JIS", table(1), table(2), MDICT]),
+    "platform-forms": archive([
+        {"NS.keys": [UID(2), UID(3)], "NS.objects": [UID(4), UID(4)], "$class": UID(9)},
+        "VexaKeyMap", "copy",
+        {"NS.keys": [UID(5)], "NS.objects": [UID(6)], "$class": UID(9)},
+        {"NS.string": "Vexa Orla ANSI", "$class": UID(7)},
+        {"NS.data": table(3), "$class": UID(8)},
+        MSTRING, MDATA, DICT]),
+    "every-kind": archive([
+        {"NS.keys": [UID(2), UID(3), UID(4), UID(5), UID(6)],
+         "NS.objects": [UID(7), UID(8), UID(9), UID(10), UID(12)], "$class": UID(14)},
+        "n", "r", "b", "d", "l",
+        -5, 2.5, True,
+        {"NS.time": 7.5e8, "$class": UID(11)}, DATE,
+        {"NS.objects": [UID(7), UID(2), UID(13)], "$class": UID(15)},
+        {"NS.keys": [], "NS.objects": [], "$class": UID(14)},
+        MDICT, MARRAY]),
+    "empty-root": archive([{"NS.keys": [], "NS.objects": [], "$class": UID(2)}, MDICT]),
+}
+
+out = sys.argv[1]
+for name, data in seeds.items():
+    with open(os.path.join(out, name), "wb") as f:
+        f.write(data)

@@ -1,0 +1,45 @@
+#include "platform/keyedarchive/value.h"
+
+#include <bit>
+
+namespace vexa::archive {
+
+Dictionary::Dictionary(std::initializer_list<std::pair<const std::string, Value>> entries) : entries_(entries) {}
+
+const Value* Dictionary::find(std::string_view key) const {
+    const auto it = entries_.find(key);
+    return it == entries_.end() ? nullptr : &it->second;
+}
+
+Value* Dictionary::find(std::string_view key) {
+    const auto it = entries_.find(key);
+    return it == entries_.end() ? nullptr : &it->second;
+}
+
+void Dictionary::set(std::string key, Value value) { entries_.insert_or_assign(std::move(key), std::move(value)); }
+
+bool Dictionary::erase(std::string_view key) {
+    const auto it = entries_.find(key);
+    if (it == entries_.end()) return false;
+    entries_.erase(it);
+    return true;
+}
+
+bool operator==(const Dictionary& a, const Dictionary& b) { return a.entries_ == b.entries_; }
+
+namespace {
+
+struct SameValue {
+    bool operator()(double x, double y) const { return std::bit_cast<std::uint64_t>(x) == std::bit_cast<std::uint64_t>(y); }
+    bool operator()(const Date& x, const Date& y) const { return (*this)(x.sinceReferenceDate, y.sinceReferenceDate); }
+    template <class T>
+    bool operator()(const T& x, const T& y) const { return x == y; }
+    template <class T, class U>
+    bool operator()(const T&, const U&) const { return false; }
+};
+
+}  // namespace
+
+bool operator==(const Value& a, const Value& b) { return std::visit(SameValue{}, a.storage_, b.storage_); }
+
+}  // namespace vexa::archive

@@ -1,0 +1,63 @@
+// The current preference file: where it is, reading it, writing it.
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "platform/files/file_io.h"
+#include "platform/keyedarchive/keyed_archive.h"
+#include "prefs/home_path.h"
+#include "prefs/prefs.h"
+
+using vexa::archive::Dictionary;
+
+namespace {
+
+// mkdir that accepts an existing folder; 0 or an errno.
+int makeFolder(const std::string& path) {
+    if (::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST) return 0;
+    return errno;
+}
+
+}  // namespace
+
+std::optional<std::string> KZ730prefFilePath(const char* userName) {
+    return vexa::prefs::pathInHome(userName, KZ730_PREF_FILE);
+}
+
+std::optional<Dictionary> KZ730readNewPrefFile(const char* userName) {
+    const auto path = KZ730prefFilePath(userName);
+    if (!path) return std::nullopt;
+    std::vector<std::uint8_t> bytes;
+    if (vexa::files::readRegularFile(*path, bytes) != 0) return std::nullopt;
+    auto root = vexa::archive::unarchiveRootObject(bytes);
+    if (!root) return std::nullopt;
+    auto* dict = root->get<Dictionary>();
+    if (dict == nullptr) return std::nullopt;
+    return std::move(*dict);
+}
+
+ErrorCode KZ730writeNewPrefFile(const char* userName, const Dictionary* root, std::optional<vexa::Error>* error) {
+    if (error != nullptr) error->reset();
+    if (root == nullptr || root->empty()) return KZ730_ERR_WRITE_EMPTY;
+    const auto path = KZ730prefFilePath(userName);
+    if (!path) return KZ730_ERR_WRITE_NO_PATH;
+    const auto data = vexa::archive::archivedDataWithRootObject(*root);
+    if (data.empty()) return KZ730_ERR_WRITE_NO_DATA;
+
+    int err = 0;
+    if (data.size() > vexa::files::kMaxFileSize) {
+        err = EFBIG;  // readers refuse it: writing it would lose the tables
+    } else {
+        // ".../Library/Preferences/<file>": make the two folders when missing.
+        const std::string preferences = path->substr(0, path->rfind('/'));
+        const std::string library = preferences.substr(0, preferences.rfind('/'));
+        err = makeFolder(library);
+        if (err == 0) err = makeFolder(preferences);
+        if (err == 0) err = -vexa::files::writeFileAtomically(*path, data);
+    }
+    if (err != 0) {
+        if (error != nullptr) *error = vexa::files::fileWriteError(*path, err);
+        return KZ730_ERR_WRITE_FAILED;
+    }
+    return 0;
+}
