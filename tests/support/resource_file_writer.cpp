@@ -67,7 +67,8 @@ std::vector<std::uint8_t> vexa::test::makeResourceFile(const std::vector<TestRes
                 names.push_back(static_cast<std::uint8_t>(r.name.size()));
                 names.insert(names.end(), r.name.begin(), r.name.end());
             }
-            putBE32(out, nextRef + 4, dataAt[i] & 0x00FFFFFF);  // attributes byte 0, 3-byte offset
+            // Attributes byte, then the 3-byte offset of the data in the data area.
+            putBE32(out, nextRef + 4, (std::uint32_t{r.attributes} << 24) | (dataAt[i] & 0x00FFFFFF));
             nextRef += 12;
             ++count;
         }

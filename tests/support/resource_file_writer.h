@@ -13,6 +13,7 @@ struct TestResource {
     std::int16_t id;
     std::vector<std::uint8_t> data;
     std::string name;                 // empty: the resource has no name
+    std::uint8_t attributes = 0;      // the reference's attribute bits (0x20 purgeable, ...)
 };
 
 // Where the writer put things (absolute offsets in the file), so a test can

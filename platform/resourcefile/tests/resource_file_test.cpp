@@ -25,12 +25,61 @@ constexpr std::uint32_t kDSsw = fourCharCode("DSsw");
 
 Bytes filled(std::size_t n, std::uint8_t v) { return Bytes(n, v); }
 
+// Attribute bits share a word with the data offset: the reader must mask them.
 const std::vector<TestResource> kSample = {
-    {kKcoD, 101, filled(256, 1), ""},
+    {kKcoD, 101, filled(256, 1), "", 0x20},
     {kDSsw, 128, {0, 1, 0, 2, 0, 1, 0, 0}, "DIP switches"},
-    {kKcoD, 104, filled(256, 2), "JIS"},
+    {kKcoD, 104, filled(256, 2), "JIS", 0xFF},
     {kKcoD, -5, {}, ""},
 };
+
+// The test writer must follow the published layout rather than merely agree
+// with the reader: each field of a small file, at the offset the format
+// gives it, with the values worked out by hand.
+TEST(ResourceFile, TheTestWriterFollowsThePublishedLayout) {
+    const Bytes f = makeResourceFile({{kKcoD, 101, {0xAA, 0xBB, 0xCC}, "ab", 0x20}, {kDSsw, 128, {}, ""}});
+    auto be16 = [&](std::size_t at) { return (unsigned{f.at(at)} << 8) | f.at(at + 1); };
+    auto be32 = [&](std::size_t at) { return (be16(at) << 16) | be16(at + 2); };
+    auto slice = [&](std::size_t from, std::size_t to) { return Bytes(f.begin() + from, f.begin() + to); };
+    ASSERT_EQ(f.size(), 340u);
+    // Header: data offset, map offset, data length, map length.
+    EXPECT_EQ(be32(0), 256u);
+    EXPECT_EQ(be32(4), 267u);
+    EXPECT_EQ(be32(8), 11u);
+    EXPECT_EQ(be32(12), 73u);
+    // Data area: each resource's bytes after a 4-byte length.
+    EXPECT_EQ(be32(256), 3u);
+    EXPECT_EQ(slice(260, 263), (Bytes{0xAA, 0xBB, 0xCC}));
+    EXPECT_EQ(be32(263), 0u);
+    // Map: copy of the header, handle, file reference, attributes, then the
+    // offsets from the map to the type list and to the name list.
+    const std::size_t map = 267;
+    EXPECT_EQ(slice(map, map + 16), slice(0, 16));
+    EXPECT_EQ(be16(map + 24), 28u);
+    EXPECT_EQ(be16(map + 26), 70u);
+    // Type list: number of types - 1; per type its code, number of
+    // resources - 1 and the offset from the type list to its references.
+    const std::size_t types = map + 28;
+    EXPECT_EQ(be16(types), 1u);
+    EXPECT_EQ(be32(types + 2), kKcoD);
+    EXPECT_EQ(be16(types + 6), 0u);
+    EXPECT_EQ(be16(types + 8), 18u);
+    EXPECT_EQ(be32(types + 10), kDSsw);
+    EXPECT_EQ(be16(types + 14), 0u);
+    EXPECT_EQ(be16(types + 16), 30u);
+    // References: ID, name offset in the name list (0xFFFF: none),
+    // attributes, 3-byte offset in the data area, reserved handle.
+    EXPECT_EQ(be16(types + 18), 101u);
+    EXPECT_EQ(be16(types + 20), 0u);
+    EXPECT_EQ(f[types + 22], 0x20);
+    EXPECT_EQ(be32(types + 22) & 0xFFFFFF, 0u);
+    EXPECT_EQ(be32(types + 26), 0u);
+    EXPECT_EQ(be16(types + 30), 128u);
+    EXPECT_EQ(be16(types + 32), 0xFFFFu);
+    EXPECT_EQ(be32(types + 34), 7u);
+    // Name list: length-prefixed names.
+    EXPECT_EQ(slice(map + 70, f.size()), (Bytes{2, 'a', 'b'}));
+}
 
 TEST(ResourceFile, FindsEachResourceByTypeAndId) {
     ResourceFile file;
