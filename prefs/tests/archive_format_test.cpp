@@ -1,9 +1,11 @@
-// The file we write is a keyed archive that another reader understands:
-// Debian's python3 plistlib reads it and finds UID values where the graph
-// has references.
+// Keyed archives shared with another implementation of the format: Debian's
+// python3 plistlib reads the file we write and finds UID values where the
+// graph has references, and writes a file laid out as the platform's
+// archiver writes one, which we read.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <sys/wait.h>
 
 #include "prefs_fixture.h"
@@ -12,7 +14,9 @@ namespace {
 
 using namespace vexa::prefs::test;
 using vexa::archive::Array;
+using vexa::archive::Date;
 using vexa::archive::Dictionary;
+using vexa::archive::Value;
 
 std::string hex(const Table& t) {
     static const char digits[] = "0123456789abcdef";
@@ -24,9 +28,11 @@ std::string hex(const Table& t) {
     return s;
 }
 
-// Runs the checker on a file; returns its exit status and standard output.
-std::pair<int, std::string> runChecker(const std::string& path) {
-    const std::string command = std::string(VEXA_PYTHON3) + " " + VEXA_CHECK_ARCHIVE_SCRIPT + " '" + path + "'";
+// Runs a script with a file as its argument; returns its exit status and
+// standard output.
+std::pair<int, std::string> runPython(const char* script, const std::string& path) {
+    const std::string command =
+        std::string("PYTHONIOENCODING=utf-8 ") + VEXA_PYTHON3 + " " + script + " '" + path + "'";
     FILE* pipe = ::popen(command.c_str(), "r");
     EXPECT_NE(pipe, nullptr);
     if (pipe == nullptr) return {-1, {}};
@@ -37,6 +43,8 @@ std::pair<int, std::string> runChecker(const std::string& path) {
     const int status = ::pclose(pipe);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
 }
+
+std::pair<int, std::string> runChecker(const std::string& path) { return runPython(VEXA_CHECK_ARCHIVE_SCRIPT, path); }
 
 TEST_F(PrefsTest, PythonsPlistlibReadsOurFileAsAKeyedArchive) {
     Dictionary root{{"Other", "text"}, {"Count", 7}, {"Offset", -3}, {"Flag", true}, {"List", Array{1, "x"}}};
@@ -60,6 +68,50 @@ TEST_F(PrefsTest, PythonsPlistlibReadsOurFileAsAKeyedArchive) {
 TEST_F(PrefsTest, ThePlistlibCheckerRejectsAFileThatIsNoKeyedArchive) {
     vexa::test::writeTestFile(prefPath(), {'b', 'p', 'l', 'i', 's', 't', '0', '0'});
     EXPECT_NE(runChecker(prefPath()).first, 0);
+}
+
+// The tables of a file from the platform's archiver (NSDictionary root,
+// NSMutableString key, NSMutableData table, a shared inner dictionary,
+// two-byte references) are read; the editor's update keeps every other entry.
+TEST_F(PrefsTest, AFileFromThePlatformsArchiverIsReadAndUpdatedWithoutLoss) {
+    Table ansi, jis;
+    for (int i = 0; i < 256; ++i) {
+        ansi[i] = static_cast<std::uint8_t>(i);
+        jis[i] = static_cast<std::uint8_t>(255 - i);
+    }
+    std::filesystem::create_directories(home / "Library/Preferences");
+    const auto [made, log] = runPython(VEXA_PLATFORM_ARCHIVE_SCRIPT, prefPath());
+    ASSERT_EQ(made, 0) << log;
+
+    Table t{};
+    EXPECT_EQ(KZ730readKeymap(user.c_str(), KZ714_TYPE_ANSI, t.data()), 0);
+    EXPECT_EQ(t, ansi);
+    EXPECT_EQ(KZ730readKeymap(user.c_str(), KZ714_TYPE_JIS, t.data()), 0);
+    EXPECT_EQ(t, jis);
+    EXPECT_TRUE(errorStack().empty());
+
+    auto root = KZ730readNewPrefFile(user.c_str());
+    ASSERT_TRUE(root.has_value());
+    EXPECT_EQ(root->size(), 2u + 300 + 3);
+    const Value* shared = root->find("Shared");
+    const Value* minus299 = root->find("k299");
+    const Value* when = root->find("when");
+    ASSERT_TRUE(shared != nullptr && minus299 != nullptr && when != nullptr);
+    EXPECT_EQ(*shared, *root->find("VexaKeyMap"));
+    EXPECT_EQ(*minus299, Value(-299));
+    EXPECT_EQ(*when, Value(Date{750000000.5}));
+
+    ASSERT_EQ(KZ730setKeymapToPrefData(&*root, KZ714_TYPE_ANSI, table(3).data()), 0);
+    ASSERT_EQ(KZ730writeNewPrefFile(user.c_str(), &*root, nullptr), 0);
+    const auto [status, out] = runChecker(prefPath());
+    ASSERT_EQ(status, 0) << out;
+    for (const std::string& line : {"VexaKeyMap/Vexa Orla ANSI=data:" + hex(table(3)),
+                                   "VexaKeyMap/Vexa Orla JIS=data:" + hex(jis), "Shared/Vexa Orla ANSI=data:" + hex(ansi),
+                                   std::string("k000=int:0"), std::string("k299=int:-299"),
+                                   std::string("flag=bool:True"), std::string("when=date:750000000.5"),
+                                   std::string("Größe ✓ 設定=real:2.5")}) {
+        EXPECT_NE(out.find(line + "\n"), std::string::npos) << line;
+    }
 }
 
 }  // namespace

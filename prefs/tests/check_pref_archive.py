@@ -8,6 +8,11 @@ import sys
 
 MUTABLE_DICTIONARY = ["NSMutableDictionary", "NSDictionary", "NSObject"]
 MUTABLE_ARRAY = ["NSMutableArray", "NSArray", "NSObject"]
+DATE = ["NSDate", "NSObject"]
+
+
+class Date(float):
+    pass
 
 
 def fail(message):
@@ -26,7 +31,8 @@ def main(path):
     check(raw[:8] == b"bplist00", "not a binary property list")
     top = plistlib.loads(raw, fmt=plistlib.FMT_BINARY)
     check(top.get("$archiver") == "NSKeyedArchiver", "$archiver is not NSKeyedArchiver")
-    check(top.get("$version") == 100000, "$version is not 100000")
+    version = top.get("$version")
+    check(type(version) is int and version == 100000, f"$version is not the integer 100000: {version!r}")
     objects = top.get("$objects")
     check(isinstance(objects, list) and objects and objects[0] == "$null", "$objects does not start with $null")
     root = top.get("$top", {}).get("root")
@@ -42,7 +48,10 @@ def main(path):
         if not isinstance(o, dict):
             return o
         cls = obj(o.get("$class"))
+        check(isinstance(cls, dict), f"$class names no class record: {cls!r}")
         chain = cls.get("$classes")
+        check(isinstance(chain, list) and chain and cls.get("$classname") == chain[0],
+              f"class record {cls!r}: $classname is not the first of $classes")
         if "NS.keys" in o:
             check(chain == MUTABLE_DICTIONARY, f"dictionary class chain {chain}")
             keys, values = o["NS.keys"], o["NS.objects"]
@@ -51,6 +60,9 @@ def main(path):
         if "NS.objects" in o:
             check(chain == MUTABLE_ARRAY, f"array class chain {chain}")
             return [resolve(v) for v in o["NS.objects"]]
+        if "NS.time" in o:
+            check(chain == DATE, f"date class chain {chain}")
+            return Date(o["NS.time"])
         fail(f"unexpected object {o!r}")
 
     lines = []
@@ -63,7 +75,7 @@ def main(path):
             for i, v in enumerate(value):
                 flatten(f"{prefix}{i}/", v)
         else:
-            kind = {bytes: "data", str: "str", bool: "bool", int: "int", float: "real"}[type(value)]
+            kind = {bytes: "data", str: "str", bool: "bool", int: "int", float: "real", Date: "date"}[type(value)]
             text = value.hex() if isinstance(value, bytes) else str(value)
             lines.append(f"{prefix[:-1]}={kind}:{text}")
 
