@@ -205,6 +205,8 @@ TEST_F(PrefsTest, ReadOldKeymapReportsEachFailureAndLeavesTheTable) {
          KZ730_ERR_OLD_NO_RESOURCE},
         {"resource of 255 bytes", [&] { writeLegacy({{kKcoD, 101, Data(255, 1), ""}}); }, nullptr, KZ714_TYPE_ANSI,
          KZ730_ERR_OLD_NO_RESOURCE},
+        {"resource of 257 bytes", [&] { writeLegacy({{kKcoD, 101, Data(257, 1), ""}}); }, nullptr, KZ714_TYPE_ANSI,
+         KZ730_ERR_OLD_NO_RESOURCE},
         {"resource of another type with the ID",
          [&] { writeLegacy({{vexa::resource::fourCharCode("DSsw"), 101, Data(256, 1), ""}}); }, nullptr,
          KZ714_TYPE_ANSI, KZ730_ERR_OLD_NO_RESOURCE},

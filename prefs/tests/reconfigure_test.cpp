@@ -137,6 +137,17 @@ TEST_F(ReconfigureTest, PostingWithNobodyListeningIsNoError) {
     KZ730postReconfigureNotification();
 }
 
+// The poster never waits for an observer: with the observer's loop not
+// running, the posts return (0, not the one-second give-up), and the
+// notifications arrive only once that loop runs.
+TEST_F(ReconfigureTest, APostDoesNotWaitForTheObserver) {
+    ASSERT_EQ(KZ730registerSetUpperNotification(&first), 0);
+    ASSERT_EQ(vexa::postSetUpperNotification("Reconfigure"), 0);
+    ASSERT_EQ(vexa::postSetUpperNotification("Reconfigure"), 0);
+    EXPECT_TRUE(first.received.empty());
+    ASSERT_TRUE(waitFor(first, 2));
+}
+
 TEST_F(ReconfigureTest, PostingNeverWaitsLongForAStuckOrMissingBus) {
     // A bus daemon that accepts the connection but never answers.
     ASSERT_EQ(::kill(bus.pid(), SIGSTOP), 0);
