@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 
+#include "platform/files/file_io.h"
 #include "platform/resourcefile/resource_file.h"
 #include "prefs/home_path.h"
 #include "prefs/prefs.h"
@@ -60,14 +61,20 @@ extern "C" ErrorCode KZ730readNewKeymap(const char* userName, KeymapType type, s
 
 extern "C" ErrorCode KZ730readOldKeymap(const char* userName, KeymapType type, std::uint8_t* keymap) {
     if (type == nullptr || keymap == nullptr) return KZ730_ERR_OLD_ARGUMENT;
-    const auto path = vexa::prefs::pathInHome(userName, KZ730_OLD_PREF_FILE);
-    if (!path) return KZ730_ERR_OLD_NO_HOME;
-    if (path->size() >= PATH_MAX) return KZ730_ERR_OLD_NO_PATH;
+    const auto home = vexa::user::homeDirectoryForUser(userName);
+    if (!home) return KZ730_ERR_OLD_NO_HOME;
+    const std::string path = vexa::prefs::joinHome(*home, KZ730_OLD_PREF_FILE);
+    if (path.size() >= PATH_MAX) return KZ730_ERR_OLD_NO_PATH;
     struct stat st {};
-    if (::lstat(path->c_str(), &st) != 0) return KZ730_ERR_OLD_NO_FILE;
+    if (::lstat(path.c_str(), &st) != 0) return KZ730_ERR_OLD_NO_FILE;
 
+    // Read as the pref file is: no symbolic link below the home folder.
+    std::vector<std::uint8_t> bytes;
     vexa::resource::ResourceFile file;
-    if (file.open(*path) != 0) return KZ730_ERR_OLD_CANNOT_OPEN;
+    if (vexa::files::readRegularFileBelow(*home, KZ730_OLD_PREF_FILE, bytes) != 0 ||
+        file.openBytes(std::move(bytes)) != 0) {
+        return KZ730_ERR_OLD_CANNOT_OPEN;
+    }
     ErrorCode result = KZ730_ERR_OLD_NO_RESOURCE;
     const auto table = file.getResource(kKeymapResourceType, legacyResourceId(type));
     if (table && table->size() == KZ714_KEYMAP_SIZE) {

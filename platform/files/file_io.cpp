@@ -15,6 +15,14 @@ public:
     explicit Fd(int fd = -1) : fd_(fd) {}
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
+    Fd& operator=(Fd&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = other.fd_;
+            other.fd_ = -1;
+        }
+        return *this;
+    }
     ~Fd() { reset(); }
     int get() const { return fd_; }
     // Closes now and reports close's own failure (delayed write errors).
@@ -31,6 +39,13 @@ public:
 private:
     int fd_;
 };
+
+// O_NOFOLLOW|O_DIRECTORY on a symbolic link fails with ENOTDIR; tell the
+// two cases apart for a clear status.
+bool isSymlinkAt(int dirfd, const std::string& name) {
+    struct stat st {};
+    return ::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+}
 
 std::string folderOf(const std::string& path) {
     const auto slash = path.rfind('/');
@@ -59,19 +74,21 @@ int writeAll(int fd, std::span<const std::uint8_t> bytes) {
 
 }  // namespace
 
-ErrorCode vexa::files::readRegularFile(const std::string& path, std::vector<std::uint8_t>& out,
-                                       std::size_t maxSize) {
+namespace {
+
+// Reads `name` relative to the folder `dirfd` (or the working directory).
+ErrorCode readRegularFileAt(int dirfd, const char* name, std::vector<std::uint8_t>& out, std::size_t maxSize) {
     out.clear();
     // Look before opening: a FIFO or device is refused without being opened.
     struct stat before {};
-    if (::lstat(path.c_str(), &before) != 0) return -errno;
+    if (::fstatat(dirfd, name, &before, AT_SYMLINK_NOFOLLOW) != 0) return -errno;
     if (S_ISLNK(before.st_mode)) return -ELOOP;
     if (!S_ISREG(before.st_mode)) return -EINVAL;
     if (static_cast<std::uint64_t>(before.st_size) > maxSize) return -EFBIG;
 
     // The name may have been swapped since; O_NOFOLLOW and O_NONBLOCK keep
     // the open itself harmless, and fstat checks that it is the same file.
-    Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    Fd fd(::openat(dirfd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.get() < 0) return -errno;
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return -errno;
@@ -101,6 +118,37 @@ ErrorCode vexa::files::readRegularFile(const std::string& path, std::vector<std:
     }
     out.resize(got);
     return 0;
+}
+
+}  // namespace
+
+ErrorCode vexa::files::readRegularFile(const std::string& path, std::vector<std::uint8_t>& out,
+                                       std::size_t maxSize) {
+    return readRegularFileAt(AT_FDCWD, path.c_str(), out, maxSize);
+}
+
+ErrorCode vexa::files::readRegularFileBelow(const std::string& base, const std::string& relative,
+                                            std::vector<std::uint8_t>& out, std::size_t maxSize) {
+    out.clear();
+    Fd dir(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0) return -errno;
+    // Walk the folders one at a time, refusing symbolic links; opening a
+    // folder never blocks.
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t slash = relative.find('/', start);
+        if (slash == std::string::npos) break;
+        const std::string part = relative.substr(start, slash - start);
+        start = slash + 1;
+        if (part.empty() || part == ".") continue;
+        if (part == "..") return -EINVAL;
+        const int next = ::openat(dir.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) return errno == ENOTDIR && isSymlinkAt(dir.get(), part) ? -ELOOP : -errno;
+        dir = Fd(next);
+    }
+    const std::string name = relative.substr(start);
+    if (name.empty() || name == "." || name == "..") return -EINVAL;
+    return readRegularFileAt(dir.get(), name.c_str(), out, maxSize);
 }
 
 ErrorCode vexa::files::writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes) {

@@ -23,6 +23,14 @@ inline constexpr std::size_t kMaxFileSize = 1024 * 1024;
 ErrorCode readRegularFile(const std::string& path, std::vector<std::uint8_t>& out,
                           std::size_t maxSize = kMaxFileSize);
 
+// Like readRegularFile for `base` + "/" + `relative`, where `base` is a
+// trusted folder (it may itself be reached through symbolic links) and no
+// part of `relative` is followed if it is a symbolic link: a user cannot
+// point a folder of their own at somebody else's files. Returns -ELOOP for a
+// symbolic link anywhere in `relative`, -ENOTDIR for a part that is no folder.
+ErrorCode readRegularFileBelow(const std::string& base, const std::string& relative,
+                               std::vector<std::uint8_t>& out, std::size_t maxSize = kMaxFileSize);
+
 // Replaces the file at `path` with `bytes` in one step: a temporary file in
 // the same folder is written and flushed to disk, renamed over `path`, and
 // the folder is flushed. A reader sees the whole old or the whole new file.

@@ -144,6 +144,13 @@ TEST_F(PrefsTest, UnsafeOrUnreadableFilesCountAsNoFile) {
              std::filesystem::create_directories(home / "Library/Preferences");
              ASSERT_EQ(::symlink((home / "elsewhere.prefs").c_str(), prefPath().c_str()), 0);
          }},
+        {"Preferences folder is a symbolic link to another folder holding a valid file",
+         [&] {
+             std::filesystem::create_directories(home / "other/Preferences");
+             writeTestFile(home / "other/Preferences/VexaKeyboard_64bit.prefs", validBytes);
+             std::filesystem::create_directories(home / "Library");
+             ASSERT_EQ(::symlink((home / "other/Preferences").c_str(), (home / "Library/Preferences").c_str()), 0);
+         }},
         {"FIFO",
          [&] {
              std::filesystem::create_directories(home / "Library/Preferences");

@@ -13,6 +13,7 @@
 namespace {
 
 using vexa::files::readRegularFile;
+using vexa::files::readRegularFileBelow;
 using vexa::files::writeFileAtomically;
 using vexa::test::TempDir;
 using vexa::test::writeTestFile;
@@ -51,6 +52,36 @@ TEST(ReadRegularFile, ReadsTheWholeFileUpToTheCap) {
         ASSERT_EQ(readRegularFile(dir / "f", out, 100), 0) << size;
         EXPECT_EQ(out, content);
     }
+}
+
+TEST(ReadRegularFileBelow, FollowsTheBaseButNoLinkBelowIt) {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "home/a/b");
+    writeTestFile(dir / "home/a/b/file", bytesOf("mine"));
+    std::filesystem::create_directories(dir / "secret/b");
+    writeTestFile(dir / "secret/b/file", bytesOf("theirs"));
+    std::filesystem::create_directories(dir / "linkhome");
+    ASSERT_EQ(::symlink((dir / "home").c_str(), (dir / "homelink").c_str()), 0);
+
+    Bytes out;
+    EXPECT_EQ(readRegularFileBelow(dir / "home", "a/b/file", out), 0);
+    EXPECT_EQ(out, bytesOf("mine"));
+    // The base itself may be a link (a home folder reached through one).
+    EXPECT_EQ(readRegularFileBelow(dir / "homelink", "a/b/file", out), 0);
+    EXPECT_EQ(out, bytesOf("mine"));
+
+    // A folder below the base that links elsewhere is refused, at any depth.
+    ASSERT_EQ(::symlink((dir / "secret").c_str(), (dir / "linkhome/a").c_str()), 0);
+    EXPECT_EQ(readRegularFileBelow(dir / "linkhome", "a/b/file", out), -ELOOP);
+    std::filesystem::remove(dir / "linkhome/a");
+    std::filesystem::create_directories(dir / "linkhome/a");
+    ASSERT_EQ(::symlink((dir / "secret/b").c_str(), (dir / "linkhome/a/b").c_str()), 0);
+    EXPECT_EQ(readRegularFileBelow(dir / "linkhome", "a/b/file", out), -ELOOP);
+    EXPECT_TRUE(out.empty());
+
+    EXPECT_EQ(readRegularFileBelow(dir / "home", "a/../../secret/b/file", out), -EINVAL);
+    EXPECT_EQ(readRegularFileBelow(dir / "home", "a/b/file/x", out), -ENOTDIR);
+    EXPECT_EQ(readRegularFileBelow(dir / "home", "a/missing/file", out), -ENOENT);
 }
 
 TEST(WriteFileAtomically, CreatesAndReplacesWithAPrivateFileAndLeavesNoTemporary) {
