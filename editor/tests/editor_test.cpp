@@ -394,6 +394,28 @@ private slots:
         QVERIFY(!app->initButton->isEnabled());
     }
 
+    void windowButtonsLeaveTheKeyFocused() {
+        // Clicking Init must reach it while the changed key keeps the focus;
+        // the window's buttons, like the palette, never take it on a click.
+        QVERIFY(showWindow());
+        KeyButtonClass* a = key("ansi", 0x04);
+        clickAt(a, QPoint(22, 22));
+        a->setKeycode(0x29);
+        QVERIFY(app->initButton->isEnabled());
+        QSignalSpy initClicks(app->initButton, &QAbstractButton::clicked);
+        QWidget* window = app->mainWindow();
+        QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {},
+                          app->initButton->mapTo(window, app->initButton->rect().center()));
+        QCOMPARE(initClicks.count(), 1);
+        QVERIFY(a->isFirstResponder());
+        QVERIFY(app->initButton->isEnabled());
+        for (const char* name : {"applyButton", "okButton", "licenseButton"}) {
+            auto* button = window->findChild<QPushButton*>(QLatin1String(name));
+            QVERIFY2(button != nullptr, name);
+            QVERIFY2(!(button->focusPolicy() & Qt::ClickFocus), name);
+        }
+    }
+
     void keyIsPaintedWithOneOverlay() {
         KeyButtonClass* a = key("ansi", 0x04);
         const QImage plain = a->grab().toImage();
