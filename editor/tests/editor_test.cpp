@@ -356,6 +356,14 @@ private slots:
         app->selectKeyboardByMenuItem(third);
         QCOMPARE(tab()->selectedLabel(), QStringLiteral("ansi"));
 
+        // An item made without a check mark still gets its state.
+        QMenu plainMenu;
+        QAction* plainAnsi = plainMenu.addAction(QStringLiteral("ANSI"));
+        QAction* plainJis = plainMenu.addAction(QStringLiteral("JIS"));
+        QVERIFY(app->validateKeyboardMenuItem(plainAnsi) && app->validateKeyboardMenuItem(plainJis));
+        QVERIFY(plainAnsi->isChecked());
+        QVERIFY(!plainJis->isChecked());
+
         // Without any keyboard known to be attached the editor starts on ANSI.
         tab()->selectKeymapType(kKeymapTypeJIS);
         app->selectKeyboard();
