@@ -76,7 +76,9 @@ void KeyButtonClass::setBasecode(std::uint32_t code) {
 
 void KeyButtonClass::setMaskPath(const QPainterPath& path) {
     model_.setMaskPath(path);
-    // Clicks and drops outside the outline reach whatever lies beneath.
+    // Clicks and drops outside the outline reach whatever lies beneath; a
+    // key without an outline takes none at all.
+    setAttribute(Qt::WA_TransparentForMouseEvents, path.isEmpty());
     if (!path.isEmpty()) setMask(QRegion(path.toFillPolygon().toPolygon()));
 }
 

@@ -204,6 +204,20 @@ private slots:
         button->setBasecode(0x05);
         QCOMPARE(button->maskPath().boundingRect(), QRectF(0, 0, 66, 44));
         QVERIFY(button->hitButton(QPoint(60, 22)));
+
+        // Without an outline the key takes no click: it reaches what lies beneath.
+        auto* beneath = new QPushButton(&page);
+        beneath->setGeometry(0, 0, 66, 44);
+        beneath->lower();
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        QSignalSpy beneathClicks(beneath, &QAbstractButton::clicked);
+        QSignalSpy keyClicks(button, &QAbstractButton::clicked);
+        button->setMaskPath(QPainterPath());
+        QVERIFY(!button->hitButton(QPoint(22, 22)));
+        QTest::mouseClick(page.windowHandle(), Qt::LeftButton, {}, QPoint(22, 22));
+        QCOMPARE(keyClicks.count(), 0);
+        QCOMPARE(beneathClicks.count(), 1);
     }
 
     void notAssignableKeyIgnoresCodesAndFocus() {
