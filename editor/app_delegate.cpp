@@ -82,6 +82,7 @@ void AppDelegateClass::selectKeyboard() {
 
 bool AppDelegateClass::validateKeyboardMenuItem(QAction* item) {
     if (!window_->isActiveWindow()) return false;
+    item->setCheckable(true);  // every item of the menu has an on/off state
     item->setChecked(keymapTypeForMenuItem(item) == keyboardTab->selectedKeymapType());
     return true;
 }

@@ -1,5 +1,7 @@
 #include "editor/key_button.h"
 
+#include <typeinfo>
+
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFocusEvent>
@@ -46,7 +48,6 @@ void KeyButtonClass::awakeFromNib() {
 
     const std::uint32_t code = KeyButtonModel::basecodeFromTitle(text());
     setText(QString());
-    model_.setBounds(size());
     setDefaultBasecode(code);
     setBasecode(code);
     restoreKeycode();
@@ -59,7 +60,7 @@ QRectF KeyButtonClass::findLabelFrame() const {
         // Only plain widgets mark cap areas; pictures, buttons and every other
         // kind of widget never count.
         const auto* marker = qobject_cast<const QWidget*>(child);
-        if (marker == nullptr || marker->metaObject() != &QWidget::staticMetaObject) continue;
+        if (marker == nullptr || typeid(*marker) != typeid(QWidget)) continue;
         const QRectF frame = KeyButtonModel::labelFrameFromMarker(QRectF(geometry()), QRectF(marker->geometry()));
         if (!frame.isEmpty()) return frame;
     }
@@ -67,13 +68,17 @@ QRectF KeyButtonClass::findLabelFrame() const {
 }
 
 void KeyButtonClass::setBasecode(std::uint32_t code) {
+    // The outline covers the button as it is now.
+    model_.setBounds(size());
     model_.setBasecode(code);
     setMaskPath(model_.maskPath());
 }
 
 void KeyButtonClass::setMaskPath(const QPainterPath& path) {
     model_.setMaskPath(path);
-    // Clicks and drops outside the outline reach whatever lies beneath.
+    // Clicks and drops outside the outline reach whatever lies beneath; a
+    // key without an outline takes none at all.
+    setAttribute(Qt::WA_TransparentForMouseEvents, path.isEmpty());
     if (!path.isEmpty()) setMask(QRegion(path.toFillPolygon().toPolygon()));
 }
 
@@ -143,8 +148,14 @@ void KeyButtonClass::mousePressEvent(QMouseEvent* event) {
 }
 
 void KeyButtonClass::focusInEvent(QFocusEvent* event) {
+    if (!isAssignable()) {
+        // Refused: the window is left without a focused widget, as when
+        // nothing takes the focus.
+        clearFocus();
+        return;
+    }
     QPushButton::focusInEvent(event);
-    if (isAssignable() && appDelegate_) appDelegate_->shouldEnableInitButtonBy(this);
+    if (appDelegate_) appDelegate_->shouldEnableInitButtonBy(this);
 }
 
 void KeyButtonClass::focusOutEvent(QFocusEvent* event) {

@@ -38,6 +38,11 @@ bool dragOnto(KeyButtonClass* button, const QByteArray& payload, const char* typ
     return true;
 }
 
+// A widget subclass without a meta-object of its own: still not a plain widget.
+struct PlainSubclass : QWidget {
+    using QWidget::QWidget;
+};
+
 }  // namespace
 
 class EditorTest : public QObject {
@@ -115,6 +120,7 @@ private slots:
         QTest::newRow("plain, reaching outside") << "QWidget" << QRect(99, 58, 24, 27) << QRectF();
         QTest::newRow("image view inside") << "ImageView" << QRect(110, 58, 24, 27) << QRectF();
         QTest::newRow("framed widget inside") << "QFrame" << QRect(110, 58, 24, 27) << QRectF();
+        QTest::newRow("widget subclass inside") << "subclass" << QRect(110, 58, 24, 27) << QRectF();
         QTest::newRow("no marker") << "" << QRect() << QRectF();
     }
 
@@ -129,6 +135,7 @@ private slots:
         QWidget* capMarker = marker == "QWidget"     ? new QWidget(&page)
                              : marker == "ImageView" ? new ImageView(&page)
                              : marker == "QFrame"    ? new QFrame(&page)
+                             : marker == "subclass"  ? static_cast<QWidget*>(new PlainSubclass(&page))
                                                      : nullptr;
         if (capMarker != nullptr) capMarker->setGeometry(markerFrame);
         auto* button = new KeyButtonClass(&page);
@@ -186,6 +193,33 @@ private slots:
         QCOMPARE(enter->focusRingMaskBounds(), QRectF(0, 0, 66, 89));
     }
 
+    void outlineCoversTheBoundsOfTheMoment() {
+        QWidget page;
+        auto* button = new KeyButtonClass(&page);
+        button->setGeometry(0, 0, 44, 44);
+        button->setBasecode(0x04);  // never loaded from a page
+        QCOMPARE(button->maskPath().boundingRect(), QRectF(0, 0, 44, 44));
+        QVERIFY(button->hitButton(QPoint(22, 22)));
+        button->resize(66, 44);
+        button->setBasecode(0x05);
+        QCOMPARE(button->maskPath().boundingRect(), QRectF(0, 0, 66, 44));
+        QVERIFY(button->hitButton(QPoint(60, 22)));
+
+        // Without an outline the key takes no click: it reaches what lies beneath.
+        auto* beneath = new QPushButton(&page);
+        beneath->setGeometry(0, 0, 66, 44);
+        beneath->lower();
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        QSignalSpy beneathClicks(beneath, &QAbstractButton::clicked);
+        QSignalSpy keyClicks(button, &QAbstractButton::clicked);
+        button->setMaskPath(QPainterPath());
+        QVERIFY(!button->hitButton(QPoint(22, 22)));
+        QTest::mouseClick(page.windowHandle(), Qt::LeftButton, {}, QPoint(22, 22));
+        QCOMPARE(keyClicks.count(), 0);
+        QCOMPARE(beneathClicks.count(), 1);
+    }
+
     void notAssignableKeyIgnoresCodesAndFocus() {
         QVERIFY(showWindow());
         tab()->selectKeymapType(kKeymapTypeJIS);
@@ -197,6 +231,18 @@ private slots:
         QVERIFY(!dragOnto(fn, "4"));
         clickAt(fn, QPoint(22, 22));
         QVERIFY(!fn->hasFocus());
+
+        // Asked directly, it refuses: the focus is given up, not kept.
+        tab()->selectKeymapType(kKeymapTypeJIS);  // the click above went to "jis_fn"
+        KeyButtonClass* a = key("jis", 0x04);
+        clickAt(a, QPoint(22, 22));
+        a->setKeycode(0x29);
+        QVERIFY(app->initButton->isEnabled());
+        fn->setFocus(Qt::OtherFocusReason);
+        QVERIFY(!fn->hasFocus());
+        QVERIFY(!a->isFirstResponder());
+        QVERIFY(app->mainWindow()->focusWidget() == nullptr);
+        QVERIFY(!app->initButton->isEnabled());
     }
 
     void droppedCapsAreStoredAsUnsigned() {
@@ -356,6 +402,14 @@ private slots:
         app->selectKeyboardByMenuItem(third);
         QCOMPARE(tab()->selectedLabel(), QStringLiteral("ansi"));
 
+        // An item made without a check mark still gets its state.
+        QMenu plainMenu;
+        QAction* plainAnsi = plainMenu.addAction(QStringLiteral("ANSI"));
+        QAction* plainJis = plainMenu.addAction(QStringLiteral("JIS"));
+        QVERIFY(app->validateKeyboardMenuItem(plainAnsi) && app->validateKeyboardMenuItem(plainJis));
+        QVERIFY(plainAnsi->isChecked());
+        QVERIFY(!plainJis->isChecked());
+
         // Without any keyboard known to be attached the editor starts on ANSI.
         tab()->selectKeymapType(kKeymapTypeJIS);
         app->selectKeyboard();
@@ -392,6 +446,28 @@ private slots:
         QVERIFY(app->initButton->isEnabled());
         a->restoreKeycode();
         QVERIFY(!app->initButton->isEnabled());
+    }
+
+    void windowButtonsLeaveTheKeyFocused() {
+        // Clicking Init must reach it while the changed key keeps the focus;
+        // the window's buttons, like the palette, never take it on a click.
+        QVERIFY(showWindow());
+        KeyButtonClass* a = key("ansi", 0x04);
+        clickAt(a, QPoint(22, 22));
+        a->setKeycode(0x29);
+        QVERIFY(app->initButton->isEnabled());
+        QSignalSpy initClicks(app->initButton, &QAbstractButton::clicked);
+        QWidget* window = app->mainWindow();
+        QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {},
+                          app->initButton->mapTo(window, app->initButton->rect().center()));
+        QCOMPARE(initClicks.count(), 1);
+        QVERIFY(a->isFirstResponder());
+        QVERIFY(app->initButton->isEnabled());
+        for (const char* name : {"applyButton", "okButton", "licenseButton"}) {
+            auto* button = window->findChild<QPushButton*>(QLatin1String(name));
+            QVERIFY2(button != nullptr, name);
+            QVERIFY2(!(button->focusPolicy() & Qt::ClickFocus), name);
+        }
     }
 
     void keyIsPaintedWithOneOverlay() {

@@ -233,11 +233,14 @@ private slots:
 
     void bindingLinksExactlyPairs() {
         Key single(0x04), pairA(0x14), pairB(0x14), tripleA(0x30), tripleB(0x30), tripleC(0x30);
+        Key outside(0x04);  // not among the keys bound below
+        single.model.setSibling(&outside.model);
         tripleA.model.setSibling(&tripleB.model);
         std::array<KeyButtonModel*, 6> keys{&single.model,  &pairA.model,   &tripleA.model,
                                             &tripleB.model, &tripleC.model, &pairB.model};
         vexa::pages::bindSiblings(keys);
         QVERIFY(single.model.sibling() == nullptr);
+        QVERIFY(outside.model.sibling() == nullptr);
         QVERIFY(pairA.model.sibling() == &pairB.model);
         QVERIFY(pairB.model.sibling() == &pairA.model);
         QVERIFY(tripleA.model.sibling() == nullptr);
