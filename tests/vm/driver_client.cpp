@@ -8,6 +8,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -67,10 +68,66 @@ int DriverProcess::stop(int timeoutMs) {
 }
 
 DriverBus::DriverBus() {
-    if (sd_bus_open_system(&bus_) < 0) bus_ = nullptr;
+    if (sd_bus_open_system(&bus_) < 0) {
+        bus_ = nullptr;
+        return;
+    }
+    sd_bus_match_signal(
+        bus_, &match_, nullptr, driverbus::kManagerPath, "org.freedesktop.DBus.ObjectManager", nullptr,
+        [](sd_bus_message* m, void* self, sd_bus_error*) {
+            static_cast<DriverBus*>(self)->handleManagerSignal(m);
+            return 0;
+        },
+        this);
 }
 
-DriverBus::~DriverBus() { sd_bus_flush_close_unref(bus_); }
+DriverBus::~DriverBus() {
+    sd_bus_slot_unref(match_);
+    sd_bus_flush_close_unref(bus_);
+}
+
+void DriverBus::handleManagerSignal(sd_bus_message* m) {
+    const std::string member = sd_bus_message_get_member(m) ? sd_bus_message_get_member(m) : "";
+    const char* path = nullptr;
+    if (sd_bus_message_read(m, "o", &path) < 0) return;
+    bool ours = false;
+    const char* iface = nullptr;
+    if (member == "InterfacesAdded") {
+        if (sd_bus_message_enter_container(m, 'a', "{sa{sv}}") < 0) return;
+        while (sd_bus_message_enter_container(m, 'e', "sa{sv}") > 0) {
+            if (sd_bus_message_read(m, "s", &iface) < 0) return;
+            ours |= std::strcmp(iface, driverbus::kInterface) == 0;
+            sd_bus_message_skip(m, "a{sv}");
+            sd_bus_message_exit_container(m);
+        }
+    } else if (member == "InterfacesRemoved") {
+        if (sd_bus_message_enter_container(m, 'a', "s") < 0) return;
+        while (sd_bus_message_read(m, "s", &iface) > 0) ours |= std::strcmp(iface, driverbus::kInterface) == 0;
+    }
+    if (ours) signals_.push_back({member, path});
+}
+
+const std::vector<ManagerSignal>& DriverBus::managerSignals() {
+    if (bus_) {
+        while (sd_bus_process(bus_, nullptr) > 0) {
+        }
+    }
+    return signals_;
+}
+
+std::string DriverBus::getClass(const std::string& path, std::string* error) {
+    if (!bus_) return "";
+    sd_bus_error err = SD_BUS_ERROR_NULL;
+    char* value = nullptr;
+    const int r = sd_bus_get_property_string(bus_, driverbus::kBusName, path.c_str(), driverbus::kInterface,
+                                             driverbus::kClassProperty, &err, &value);
+    std::string out;
+    if (r >= 0 && value) out = value;
+    if (r < 0 && error) *error = err.name ? err.name : std::strerror(-r);
+    free(value);
+    sd_bus_error_free(&err);
+    return out;
+}
 
 bool DriverBus::nameHasOwner() {
     if (!bus_) return false;

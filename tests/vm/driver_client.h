@@ -9,6 +9,8 @@
 #include <vector>
 
 struct sd_bus;
+struct sd_bus_message;
+struct sd_bus_slot;
 
 namespace vexa::guest {
 
@@ -34,20 +36,40 @@ struct InstanceInfo {
     std::uint32_t location = 0;
 };
 
+// InterfacesAdded or InterfacesRemoved of the driver's object manager for
+// an object that carries the instance interface.
+struct ManagerSignal {
+    std::string member;
+    std::string path;
+    friend bool operator==(const ManagerSignal&, const ManagerSignal&) = default;
+};
+
 class DriverBus {
 public:
+    // Connects to the system bus and listens to the object manager's signals.
     DriverBus();
     ~DriverBus();
+    DriverBus(const DriverBus&) = delete;
+    DriverBus& operator=(const DriverBus&) = delete;
     bool connected() const { return bus_ != nullptr; }
     bool nameHasOwner();
     // GetManagedObjects of the driver; empty when it is not there.
     std::vector<InstanceInfo> instances();
+    // Properties.Get of an instance's Class; "" when the call failed
+    // (message in `error`).
+    std::string getClass(const std::string& path, std::string* error);
+    // The object manager's signals received so far (pending ones are read first).
+    const std::vector<ManagerSignal>& managerSignals();
     // SetProperties with {"VexaKeyMap": ay table}; the returned status, or
     // INT32_MIN when the call failed (message in `error`).
     std::int32_t setKeymap(const std::string& path, const std::vector<std::uint8_t>& table, std::string* error);
 
 private:
+    void handleManagerSignal(sd_bus_message* m);
+
     sd_bus* bus_ = nullptr;
+    sd_bus_slot* match_ = nullptr;
+    std::vector<ManagerSignal> signals_;
 };
 
 }  // namespace vexa::guest

@@ -41,7 +41,8 @@ struct Steps {
 };
 std::vector<Step> one(Step s) { return {std::move(s)}; }
 
-const std::vector<Step> kStartWithANSI = {StartDriver{}, Plug{&kOrlaANSI}, ExpectInstance{}};
+// A uhid keyboard has no USB parent: its LocationID is 0.
+const std::vector<Step> kStartWithANSI = {StartDriver{}, Plug{&kOrlaANSI}, ExpectInstance{0u}};
 
 std::vector<Scenario> driverScenarios() {
     return {
@@ -71,12 +72,31 @@ std::vector<Scenario> driverScenarios() {
                {SetTable{false, {{0x04, 0x05}}}, SetTable{false, {{0x04, 0x06}}, 255, -EOPNOTSUPP},
                 SetTable{false, {{0x04, 0x07}}, 257, -EOPNOTSUPP}},
                tap(0x04), one(Expect{tapped(kb(0x05), KEY_B)})}},
-        {"only root may set a table", Steps{kStartWithANSI, one(SetTableAsNobody{})}},
+        {"everyone may read the instances, only root may set a table", Steps{kStartWithANSI, one(NobodyReadsButCannotSet{})}},
         {"unplug removes the instance, re-plug starts with the default table",
-         Steps{{StartDriver{}, Plug{&kOrlaJIS}, ExpectInstance{}, SetTable{false, {}}}, tap(0x35),
+         Steps{{StartDriver{}, Plug{&kOrlaJIS}, ExpectInstance{}, ExpectAddedSignal{}, SetTable{false, {}}}, tap(0x35),
                one(Expect{tapped(kb(0x35), KEY_GRAVE)}),
-               {Unplug{}, ExpectNoInstance{}, Plug{&kOrlaJIS}, ExpectInstance{std::nullopt, true}}, tap(0x35),
-               one(Expect{tapped(kb(0xE3), KEY_LEFTMETA)})}},
+               {Unplug{}, ExpectNoInstance{}, ExpectRemovedSignal{}, Plug{&kOrlaJIS}, ExpectInstance{std::nullopt, true},
+                ExpectAddedSignal{}},
+               tap(0x35), one(Expect{tapped(kb(0xE3), KEY_LEFTMETA)})}},
+        {"a node that goes away while a key is held releases the key",
+         Steps{kStartWithANSI,
+               {SetTable{false, {{0x04, 0x05}}}, Press{0x04}, Expect{{{kb(0x05), KEY_B, 1}}}, Unplug{},
+                ExpectCloneGone{{{kb(0x05), KEY_B, 0}}}, ExpectNoInstance{}, ExpectRemovedSignal{},
+                Plug{&kOrlaANSI}, ExpectInstance{0u, true}},
+               tap(0x04), one(Expect{tapped(kb(0x04), KEY_A)})}},
+        // Media keys come from a second HID interface with the same ids; they
+        // pass unchanged, with the keys the kernel gave them.
+        {"a keyboard with two interfaces gets an instance for each",
+         Steps{{StartDriver{}, Plug{&kOrlaANSI}, PlugInterface{&kOrlaANSIMedia}, ExpectInstance{0u, false, true, 2},
+                SetTable{false, {{0x04, 0x05}}}},
+               tap(0x04), one(Expect{tapped(kb(0x05), KEY_B)}),
+               one(ExpectInterfaceKeys{{0xE9, 0xEA}, tapped(0xC00E9, KEY_VOLUMEUP) + tapped(0xC00EA, KEY_VOLUMEDOWN)}),
+               {UnplugInterface{}, ExpectInstance{0u}}, tap(0x04), one(Expect{tapped(kb(0x05), KEY_B)})}},
+        {"without uinput the keyboard is left alone and the service runs on",
+         Steps{{UinputAvailable{false}, StartDriver{}, Plug{&kOrlaANSI}, Wait{500}, ExpectNoInstance{},
+                ExpectGrabbed{false}, UinputAvailable{true}, Unplug{}, Plug{&kOrlaANSI}, ExpectInstance{0u}},
+               tap(0x04), one(Expect{tapped(kb(0x04), KEY_A)})}},
         {"a key held across a table swap is released as it was pressed",
          Steps{kStartWithANSI,
                {SetTable{false, {{0x04, 0x05}}}, Press{0x04}, Expect{{{kb(0x05), KEY_B, 1}}},

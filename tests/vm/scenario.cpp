@@ -3,8 +3,11 @@
 #include <unistd.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstring>
 #include <cstdio>
 #include <sstream>
 #include <thread>
@@ -23,6 +26,11 @@ namespace {
 // table the scenarios use.
 constexpr std::uint8_t kSentinelUsage = 0x73;
 constexpr std::uint16_t kSentinelKey = KEY_F24;
+// The sentinel of the second (consumer) interface: Play/Pause.
+constexpr std::uint8_t kInterfaceSentinelUsage = 0xCD;
+constexpr std::uint16_t kInterfaceSentinelKey = KEY_PLAYPAUSE;
+constexpr char kUinputPath[] = "/dev/uinput";
+constexpr char kUinputAwayPath[] = "/dev/uinput.away";
 
 std::string describe(const std::vector<KeyOut>& events) {
     std::ostringstream os;
@@ -49,6 +57,7 @@ public:
     ~Runner() {
         if (keyboard_) keyboard_->releaseAll();
         if (driver_.running()) driver_.stop();
+        if (access(kUinputAwayPath, F_OK) == 0) rename(kUinputAwayPath, kUinputPath);
     }
 
 private:
@@ -59,13 +68,19 @@ private:
 
     void pump() {
         if (keyboard_) keyboard_->pump(0);
+        if (interface_) interface_->pump(0);
     }
 
     // Reads `node` until the sentinel's release; the key events before it.
     std::optional<std::vector<KeyOut>> roundTrip(EvdevNode& node, EvdevNode* other, int timeoutMs,
                                                  std::vector<input_event>* raw = nullptr) {
+        return roundTrip(*keyboard_, kSentinelUsage, kSentinelKey, node, other, timeoutMs, raw);
+    }
+    std::optional<std::vector<KeyOut>> roundTrip(TestKeyboard& keyboard, std::uint8_t sentinelUsage,
+                                                 std::uint16_t sentinelKey, EvdevNode& node, EvdevNode* other,
+                                                 int timeoutMs, std::vector<input_event>* raw = nullptr) {
         if (other) other->drain();
-        check(keyboard_->press(kSentinelUsage) && keyboard_->release(kSentinelUsage), "cannot send the sentinel key");
+        check(keyboard.press(sentinelUsage) && keyboard.release(sentinelUsage), "cannot send the sentinel key");
         std::vector<KeyOut> events;
         std::uint32_t scan = 0;
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -76,7 +91,7 @@ private:
             if (raw) raw->push_back(*ev);
             if (ev->type == EV_MSC && ev->code == MSC_SCAN) scan = static_cast<std::uint32_t>(ev->value);
             if (ev->type != EV_KEY) continue;
-            if (ev->code == kSentinelKey) {
+            if (ev->code == sentinelKey) {
                 if (ev->value == 0) return events;
                 continue;
             }
@@ -95,11 +110,17 @@ private:
         return t;
     }
 
-    void openClone() {
-        const auto& d = keyboard_->description;
-        const std::string node = waitForEventNode(d.vendor, d.product, NodeKind::VirtualClone, 5000, [this] { pump(); });
-        check(!node.empty(), "no virtual keyboard appeared");
-        check(clone_.open(node), "cannot open the virtual keyboard " + node);
+    void openClone(const KeyboardDescription& d, EvdevNode& clone) {
+        const std::string node =
+            waitForEventNode(d.vendor, d.product, NodeKind::VirtualClone, 5000, [this] { pump(); }, d.name);
+        check(!node.empty(), "no virtual keyboard appeared for \"" + d.name + "\"");
+        check(clone.open(node), "cannot open the virtual keyboard " + node);
+    }
+
+    // The plugged node's device name ("event5"), which its instance's object path carries.
+    std::string readerSysname() const {
+        const std::string& node = reader_.devnode();
+        return node.substr(node.rfind('/') + 1);
     }
 
     void exec(const step::StartDriver&) { check(driver_.start(), "the driver did not take its bus name"); }
@@ -108,21 +129,43 @@ private:
         const int status = driver_.stop();
         check(status == 0, "the driver exited with status " + std::to_string(status) + " on SIGTERM");
         clone_.close();
+        interfaceClone_.close();
+        if (keyboard_) {
+            const auto& d = keyboard_->description;
+            const auto left = findEventNodes(d.vendor, d.product, NodeKind::VirtualClone);
+            check(left.empty(), "a virtual keyboard is left after the stop: " + (left.empty() ? "" : left.front()));
+        }
+    }
+
+    void openNode(const KeyboardDescription& d, EvdevNode& reader) {
+        const std::string node =
+            waitForEventNode(d.vendor, d.product, NodeKind::Keyboard, 5000, [this] { pump(); }, d.name);
+        check(!node.empty(), "the evdev node of \"" + d.name + "\" did not appear");
+        check(reader.open(node), "cannot open " + node);
     }
 
     void exec(const step::Plug& p) {
         keyboard_ = p.usbGadget ? plugGadgetKeyboard(*p.keyboard) : plugUhidKeyboard(*p.keyboard);
         check(keyboard_ != nullptr, "cannot create the test keyboard");
-        const std::string node =
-            waitForEventNode(p.keyboard->vendor, p.keyboard->product, NodeKind::Keyboard, 5000, [this] { pump(); });
-        check(!node.empty(), "the keyboard's evdev node did not appear");
-        check(reader_.open(node), "cannot open " + node);
+        openNode(*p.keyboard, reader_);
     }
 
+    // The virtual keyboard stays open: ExpectCloneGone reads it to its end.
     void exec(const step::Unplug&) {
         keyboard_.reset();
         reader_.close();
-        clone_.close();
+    }
+
+    void exec(const step::PlugInterface& p) {
+        interface_ = plugUhidKeyboard(*p.keyboard);
+        check(interface_ != nullptr, "cannot create the second interface");
+        EvdevNode node;
+        openNode(*p.keyboard, node);
+    }
+
+    void exec(const step::UnplugInterface&) {
+        interface_.reset();
+        interfaceClone_.close();
     }
 
     void exec(const step::Press& p) { check(keyboard_->press(p.usage), "press failed"); }
@@ -140,13 +183,19 @@ private:
     void exec(const step::ExpectInstance& e) {
         std::vector<InstanceInfo> found;
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while ((found = instancesOfKeyboard()).size() != 1 && std::chrono::steady_clock::now() < end) {
+        while ((found = instancesOfKeyboard()).size() != e.count && std::chrono::steady_clock::now() < end) {
             pump();
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        check(found.size() == 1, "expected one driver instance, found " + std::to_string(found.size()));
-        const InstanceInfo& i = found.front();
-        check(i.cls == driverbus::kDriverClass, "Class is \"" + i.cls + "\"");
+        check(found.size() == e.count, "expected " + std::to_string(e.count) + " driver instance(s), found " +
+                                           std::to_string(found.size()));
+        for (const InstanceInfo& other : found)
+            check(other.cls == driverbus::kDriverClass, "Class is \"" + other.cls + "\"");
+        const std::string mark = "/" + readerSysname() + "_";
+        auto mine = std::find_if(found.begin(), found.end(),
+                                 [&](const InstanceInfo& i) { return i.path.find(mark) != std::string::npos; });
+        check(mine != found.end(), "no instance object for " + reader_.devnode());
+        const InstanceInfo& i = *mine;
         if (e.location) {
             char buf[64];
             std::snprintf(buf, sizeof buf, "LocationID 0x%08x, expected 0x%08x", i.location, *e.location);
@@ -154,9 +203,23 @@ private:
         }
         if (e.fresh) check(i.path != lastPath_, "the instance object was not replaced: " + i.path);
         lastPath_ = i.path;
-        openClone();
+        openClone(keyboard_->description, clone_);
+        if (interface_) openClone(interface_->description, interfaceClone_);
         if (e.grabbed) exec(step::ExpectGrabbed{true});
     }
+
+    void expectSignal(const char* member) {
+        const ManagerSignal wanted{member, lastPath_};
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        for (;;) {
+            const auto& got = bus_.managerSignals();
+            if (std::find(got.begin(), got.end(), wanted) != got.end()) return;
+            check(std::chrono::steady_clock::now() < end, std::string("no ") + member + " for " + lastPath_);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    void exec(const step::ExpectAddedSignal&) { expectSignal("InterfacesAdded"); }
+    void exec(const step::ExpectRemovedSignal&) { expectSignal("InterfacesRemoved"); }
 
     void exec(const step::ExpectNoInstance&) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -191,13 +254,51 @@ private:
         }
     }
 
+    static std::vector<KeyOut> withoutRepeats(const std::vector<KeyOut>& events) {
+        std::vector<KeyOut> keys;
+        for (const KeyOut& k : events) {
+            if (k.value != 2) keys.push_back(k);
+        }
+        return keys;
+    }
+
+    void exec(const step::ExpectInterfaceKeys& e) {
+        check(interface_ && interfaceClone_.isOpen(), "no second interface with a virtual keyboard");
+        for (std::uint8_t usage : e.usages) {
+            check(interface_->press(usage) && interface_->release(usage), "cannot send a key on the second interface");
+        }
+        auto events = roundTrip(*interface_, kInterfaceSentinelUsage, kInterfaceSentinelKey, interfaceClone_, nullptr,
+                                5000);
+        check(events.has_value(), "the sentinel key did not reach the second interface's virtual keyboard");
+        const auto keys = withoutRepeats(*events);
+        check(keys == e.events, "second interface's virtual keyboard got " + describe(keys) + ", expected " +
+                                    describe(e.events));
+    }
+
+    void exec(const step::ExpectCloneGone& e) {
+        check(clone_.isOpen(), "no virtual keyboard to read");
+        std::vector<KeyOut> events;
+        std::uint32_t scan = 0;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!clone_.lost() && std::chrono::steady_clock::now() < end) {
+            auto ev = clone_.next(20);
+            if (!ev) continue;
+            if (ev->type == EV_MSC && ev->code == MSC_SCAN) scan = static_cast<std::uint32_t>(ev->value);
+            if (ev->type != EV_KEY) continue;
+            events.push_back({scan, ev->code, ev->value});
+            scan = 0;
+        }
+        check(clone_.lost(), "the virtual keyboard is still there 5 s after the unplug");
+        clone_.close();
+        const auto keys = withoutRepeats(events);
+        check(keys == e.events, "virtual keyboard sent " + describe(keys) + " before it went, expected " +
+                                    describe(e.events));
+    }
+
     void exec(const step::ExpectReader& e) {
         auto events = roundTrip(reader_, clone_.isOpen() ? &clone_ : nullptr, 3000);
         check(events.has_value(), "the sentinel key did not reach the plain reader");
-        std::vector<KeyOut> keys;
-        for (const KeyOut& k : *events) {
-            if (k.value != 2) keys.push_back(k);
-        }
+        const auto keys = withoutRepeats(*events);
         check(keys == e.events, "plain reader got " + describe(keys) + ", expected " + describe(e.events));
     }
 
@@ -230,20 +331,36 @@ private:
                                       std::to_string(s.status));
     }
 
-    void exec(const step::SetTableAsNobody&) {
+    void exec(const step::NobodyReadsButCannotSet&) {
         const pid_t pid = fork();
         if (pid == 0) {
             if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
             DriverBus bus;
             std::string error;
+            const auto list = bus.instances();
+            const bool listed = std::any_of(list.begin(), list.end(), [&](const InstanceInfo& i) {
+                return i.path == lastPath_ && i.cls == driverbus::kDriverClass;
+            });
+            const std::string cls = bus.getClass(lastPath_, &error);
+            if (!listed || cls != driverbus::kDriverClass) {
+                std::fprintf(stderr, "as nobody: instance %slisted, Class \"%s\" (%s)\n", listed ? "" : "not ",
+                             cls.c_str(), error.c_str());
+                _exit(1);
+            }
             const std::int32_t status = bus.setKeymap(lastPath_, table({}), &error);
             if (status == INT32_MIN && error == "org.freedesktop.DBus.Error.AccessDenied") _exit(0);
-            std::fprintf(stderr, "as nobody: status %d, error \"%s\"\n", status, error.c_str());
+            std::fprintf(stderr, "as nobody: SetProperties status %d, error \"%s\"\n", status, error.c_str());
             _exit(1);
         }
         int status = 0;
         waitpid(pid, &status, 0);
-        check(WIFEXITED(status) && WEXITSTATUS(status) == 0, "SetProperties was not refused to an unprivileged user");
+        check(WIFEXITED(status) && WEXITSTATUS(status) == 0,
+              "an unprivileged user could not read the instance, or could set its table");
+    }
+
+    void exec(const step::UinputAvailable& u) {
+        const int r = u.available ? rename(kUinputAwayPath, kUinputPath) : rename(kUinputPath, kUinputAwayPath);
+        check(r == 0, std::string("cannot move /dev/uinput: ") + std::strerror(errno));
     }
 
     void exec(const step::SetLed& s) {
@@ -277,6 +394,8 @@ private:
     std::unique_ptr<TestKeyboard> keyboard_;
     EvdevNode reader_;
     EvdevNode clone_;
+    std::unique_ptr<TestKeyboard> interface_;
+    EvdevNode interfaceClone_;
     std::string lastPath_;
     std::size_t stepIndex_ = 0;
 };

@@ -52,7 +52,26 @@ std::vector<std::uint8_t> bootKeyboardDescriptor() {
     };
 }
 
+std::vector<std::uint8_t> consumerControlDescriptor() {
+    return {
+        0x05, 0x0C,        // Usage Page (Consumer)
+        0x09, 0x01,        // Usage (Consumer Control)
+        0xA1, 0x01,        // Collection (Application)
+        0x75, 0x08,        //   Report Size (8)
+        0x95, 0x02,        //   Report Count (2)
+        0x81, 0x01,        //   Input (Constant): two bytes
+        0x19, 0x00,        //   Usage Minimum (0)
+        0x2A, 0xFF, 0x00,  //   Usage Maximum (0xFF)
+        0x15, 0x00,        //   Logical Minimum (0)
+        0x26, 0xFF, 0x00,  //   Logical Maximum (0xFF)
+        0x95, 0x06,        //   Report Count (6)
+        0x81, 0x00,        //   Input (Data, Array): consumer usages
+        0xC0,              // End Collection
+    };
+}
+
 const KeyboardDescription kOrlaANSI{"Vexa Orla ANSI", 1278, 6, bootKeyboardDescriptor()};
+const KeyboardDescription kOrlaANSIMedia{"Vexa Orla ANSI Consumer Control", 1278, 6, consumerControlDescriptor()};
 const KeyboardDescription kOrlaJIS{"Vexa Orla JIS", 1278, 7, bootKeyboardDescriptor()};
 const KeyboardDescription kOrlaJISOld{"Vexa Orla JIS", 1138, 104, bootKeyboardDescriptor()};
 const KeyboardDescription kOtherKeyboard{"Other Keyboard", 0x1234, 0x5678, bootKeyboardDescriptor()};
