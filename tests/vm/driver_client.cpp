@@ -33,7 +33,63 @@ DriverProcess::~DriverProcess() {
     if (pid_ > 0) stop();
 }
 
+namespace {
+
+// Runs a command; its standard output, and its exit status in `status`.
+std::string runCommand(const std::string& command, int* status) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) {
+        *status = -1;
+        return out;
+    }
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, p)) out += buf;
+    const int r = pclose(p);
+    *status = WIFEXITED(r) ? WEXITSTATUS(r) : -1;
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
+
+std::string unitProperty(const std::string& unit, const char* property) {
+    int status = 0;
+    return runCommand("systemctl show -P " + std::string(property) + " " + unit, &status);
+}
+
+}  // namespace
+
+bool DriverProcess::startUnit(int timeoutMs) {
+    int status = 0;
+    runCommand("systemctl start " + unit_, &status);
+    if (status != 0) {
+        std::fprintf(stderr, "systemctl start %s: status %d\n%s\n", unit_.c_str(), status,
+                     runCommand("systemctl status --no-pager -l -n 20 " + unit_ + " 2>&1", &status).c_str());
+        return false;
+    }
+    pid_ = std::atoi(unitProperty(unit_, "MainPID").c_str());
+    DriverBus bus;
+    return pid_ > 0 && waitUntil(timeoutMs, [&] { return bus.nameHasOwner(); });
+}
+
+// 0 when the unit's process exited with status 0 and systemd saw no failure.
+int DriverProcess::stopUnit() {
+    int status = 0;
+    runCommand("systemctl stop " + unit_, &status);
+    pid_ = -1;
+    if (status != 0) return -1;
+    const std::string result = unitProperty(unit_, "Result");
+    const std::string code = unitProperty(unit_, "ExecMainCode");  // 1 = exited
+    const int exitStatus = std::atoi(unitProperty(unit_, "ExecMainStatus").c_str());
+    if (result != "success" || code != "1") {
+        std::fprintf(stderr, "%s: Result=%s ExecMainCode=%s ExecMainStatus=%d\n", unit_.c_str(), result.c_str(),
+                     code.c_str(), exitStatus);
+        return exitStatus != 0 ? exitStatus : -1;
+    }
+    return exitStatus;
+}
+
 bool DriverProcess::start(int timeoutMs) {
+    if (!unit_.empty()) return startUnit(timeoutMs);
     pid_ = fork();
     if (pid_ == 0) {
         execl("/usr/local/bin/VexaOrla", "VexaOrla", static_cast<char*>(nullptr));
@@ -54,6 +110,7 @@ bool DriverProcess::start(int timeoutMs) {
 
 int DriverProcess::stop(int timeoutMs) {
     if (pid_ <= 0) return -1;
+    if (!unit_.empty()) return stopUnit();
     kill(pid_, SIGTERM);
     int status = 0;
     const bool exited = waitUntil(timeoutMs, [&] { return waitpid(pid_, &status, WNOHANG) == pid_; });

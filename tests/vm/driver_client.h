@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct sd_bus;
@@ -14,10 +15,14 @@ struct sd_bus_slot;
 
 namespace vexa::guest {
 
-// The VexaOrla service as a child process.
+// The VexaOrla service: a child process, or (given a unit name) the
+// systemd unit, started and stopped with systemctl.
 class DriverProcess {
 public:
+    explicit DriverProcess(std::string unit = "") : unit_(std::move(unit)) {}
     ~DriverProcess();
+    DriverProcess(const DriverProcess&) = delete;
+    DriverProcess& operator=(const DriverProcess&) = delete;
     // Starts it and waits until it owns its bus name.
     bool start(int timeoutMs = 10000);
     // SIGTERM and wait; the exit status, or -1 when it had to be killed.
@@ -25,7 +30,11 @@ public:
     bool running() const { return pid_ > 0; }
 
 private:
-    pid_t pid_ = -1;
+    bool startUnit(int timeoutMs);
+    int stopUnit();
+
+    std::string unit_;
+    pid_t pid_ = -1;  // the unit's main process when it runs as a unit
 };
 
 struct InstanceInfo {

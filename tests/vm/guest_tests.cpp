@@ -3,6 +3,7 @@
 //   vexa_guest_tests driver   the driver scenarios on uhid keyboards
 //   vexa_guest_tests usb      the driver on a USB keyboard (dummy_hcd gadget)
 //   vexa_guest_tests hidtable our HID usage table against the kernel's
+//   vexa_guest_tests unit     the driver run by systemd from its unit file
 #include <linux/input.h>
 
 #include <cerrno>
@@ -140,6 +141,20 @@ std::vector<Scenario> usbScenarios() {
     };
 }
 
+// The driver as the installed unit runs it (systemd, the unit's sandbox,
+// the bus policy in the system bus): a keyboard plugged in after the start
+// is found, grabbed, cloned and remapped, and systemctl stop ends it cleanly.
+std::vector<Scenario> unitScenarios() {
+    return {
+        {"the installed unit serves a hot-plugged keyboard and stops cleanly",
+         Steps{{StartDriver{}, Plug{&kOrlaJIS}, ExpectInstance{0u}, ExpectAddedSignal{}}, tap(0x35),
+               one(Expect{tapped(kb(0xE3), KEY_LEFTMETA)}),
+               {SetTable{false, {{0x04, 0x05}}}, NobodyReadsButCannotSet{}}, tap(0x04),
+               one(Expect{tapped(kb(0x05), KEY_B)}),
+               {SetLed{LED_CAPSL, true}, ExpectLedReport{0x02}, StopDriver{}, ExpectGrabbed{false}}}},
+    };
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -147,7 +162,8 @@ int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     if (group == "driver") return runScenarios(driverScenarios()) == 0 ? 0 : 1;
     if (group == "usb") return runScenarios(usbScenarios()) == 0 ? 0 : 1;
+    if (group == "unit") return runScenarios(unitScenarios(), "mirlan.driver.VexaOrla.service") == 0 ? 0 : 1;
     if (group == "hidtable") return checkHidTableAgainstKernel() ? 0 : 1;
-    std::fprintf(stderr, "usage: %s driver|usb|hidtable\n", argv[0]);
+    std::fprintf(stderr, "usage: %s driver|usb|hidtable|unit\n", argv[0]);
     return 2;
 }

@@ -46,6 +46,8 @@ struct Failure {
 
 class Runner {
 public:
+    explicit Runner(const std::string& unit) : driver_(unit) {}
+
     void run(const Scenario& s) {
         for (std::size_t i = 0; i < s.steps.size(); ++i) {
             stepIndex_ = i;
@@ -402,14 +404,14 @@ private:
 
 }  // namespace
 
-int runScenarios(const std::vector<Scenario>& scenarios) {
+int runScenarios(const std::vector<Scenario>& scenarios, const std::string& unit) {
     int failed = 0;
     for (const Scenario& s : scenarios) {
         const auto start = std::chrono::steady_clock::now();
         std::string error;
         std::size_t at = 0;
         {
-            Runner runner;
+            Runner runner(unit);
             try {
                 runner.run(s);
             } catch (const Failure& f) {

@@ -111,7 +111,8 @@ struct Scenario {
 };
 
 // Runs each scenario (a fresh driver and keyboard each time); prints one
-// line per scenario and the summary. Returns the number of failures.
-int runScenarios(const std::vector<Scenario>& scenarios);
+// line per scenario and the summary. Returns the number of failures. With a
+// unit name the driver is that systemd unit, otherwise a child process.
+int runScenarios(const std::vector<Scenario>& scenarios, const std::string& unit = "");
 
 }  // namespace vexa::guest
