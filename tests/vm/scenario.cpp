@@ -112,10 +112,12 @@ private:
         return t;
     }
 
-    void openClone(const KeyboardDescription& d, EvdevNode& clone) {
+    void openClone(const TestKeyboard& keyboard, EvdevNode& clone) {
+        const auto& d = keyboard.description;
+        const std::string name = keyboard.inputName();
         const std::string node =
-            waitForEventNode(d.vendor, d.product, NodeKind::VirtualClone, 5000, [this] { pump(); }, d.name);
-        check(!node.empty(), "no virtual keyboard appeared for \"" + d.name + "\"");
+            waitForEventNode(d.vendor, d.product, NodeKind::VirtualClone, 5000, [this] { pump(); }, name);
+        check(!node.empty(), "no virtual keyboard appeared for \"" + name + "\"");
         check(clone.open(node), "cannot open the virtual keyboard " + node);
     }
 
@@ -139,17 +141,19 @@ private:
         }
     }
 
-    void openNode(const KeyboardDescription& d, EvdevNode& reader) {
+    void openNode(const TestKeyboard& keyboard, EvdevNode& reader) {
+        const auto& d = keyboard.description;
+        const std::string name = keyboard.inputName();
         const std::string node =
-            waitForEventNode(d.vendor, d.product, NodeKind::Keyboard, 5000, [this] { pump(); }, d.name);
-        check(!node.empty(), "the evdev node of \"" + d.name + "\" did not appear");
+            waitForEventNode(d.vendor, d.product, NodeKind::Keyboard, 5000, [this] { pump(); }, name);
+        check(!node.empty(), "the evdev node of \"" + name + "\" did not appear");
         check(reader.open(node), "cannot open " + node);
     }
 
     void exec(const step::Plug& p) {
         keyboard_ = p.usbGadget ? plugGadgetKeyboard(*p.keyboard) : plugUhidKeyboard(*p.keyboard);
         check(keyboard_ != nullptr, "cannot create the test keyboard");
-        openNode(*p.keyboard, reader_);
+        openNode(*keyboard_, reader_);
     }
 
     // The virtual keyboard stays open: ExpectCloneGone reads it to its end.
@@ -162,7 +166,7 @@ private:
         interface_ = plugUhidKeyboard(*p.keyboard);
         check(interface_ != nullptr, "cannot create the second interface");
         EvdevNode node;
-        openNode(*p.keyboard, node);
+        openNode(*interface_, node);
     }
 
     void exec(const step::UnplugInterface&) {
@@ -205,8 +209,8 @@ private:
         }
         if (e.fresh) check(i.path != lastPath_, "the instance object was not replaced: " + i.path);
         lastPath_ = i.path;
-        openClone(keyboard_->description, clone_);
-        if (interface_) openClone(interface_->description, interfaceClone_);
+        openClone(*keyboard_, clone_);
+        if (interface_) openClone(*interface_, interfaceClone_);
         if (e.grabbed) exec(step::ExpectGrabbed{true});
     }
 

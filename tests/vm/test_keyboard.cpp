@@ -228,7 +228,7 @@ public:
                   writeFile(r + "/idProduct", hex4(description.product)) && writeFile(r + "/bcdUSB", "0x0200") &&
                   writeFile(r + "/bcdDevice", "0x0111");
         ok = ok && mkdir((r + "/strings/0x409").c_str(), 0755) == 0 &&
-             writeFile(r + "/strings/0x409/manufacturer", "Vexa") &&
+             writeFile(r + "/strings/0x409/manufacturer", kManufacturer) &&
              writeFile(r + "/strings/0x409/product", description.name) &&
              writeFile(r + "/strings/0x409/serialnumber", "guest");
         ok = ok && mkdir((r + "/functions/hid.usb0").c_str(), 0755) == 0 &&
@@ -251,6 +251,9 @@ public:
         return fd_ >= 0;
     }
 
+    // The USB HID driver names the device "manufacturer product".
+    std::string inputName() const override { return std::string(kManufacturer) + " " + description.name; }
+
     bool sendReport(const std::uint8_t* report) override {
         pump(0);
         // The host polls the interrupt endpoint; a full queue means wait.
@@ -271,6 +274,7 @@ public:
     }
 
 private:
+    static constexpr char kManufacturer[] = "Vexa";
     std::string root_ = "/sys/kernel/config/usb_gadget/vexa";
     int fd_ = -1;
 };

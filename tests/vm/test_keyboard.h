@@ -51,6 +51,8 @@ public:
     virtual void pump(int timeoutMs) = 0;
     // The last LED output report (bit 0 Num Lock, bit 1 Caps Lock), -1 before any.
     int ledReport() const { return led_; }
+    // The name of the input device the kernel makes for it.
+    virtual std::string inputName() const { return description.name; }
 
     const KeyboardDescription& description;
 
