@@ -112,13 +112,15 @@ private:
         return t;
     }
 
-    void openClone(const TestKeyboard& keyboard, EvdevNode& clone) {
+    // Opens the keyboard's own node or the driver's virtual keyboard of it,
+    // waiting up to 5 s for it to appear.
+    void openNode(const TestKeyboard& keyboard, NodeKind kind, EvdevNode& node) {
         const auto& d = keyboard.description;
         const std::string name = keyboard.inputName();
-        const std::string node =
-            waitForEventNode(d.vendor, d.product, NodeKind::VirtualClone, 5000, [this] { pump(); }, name);
-        check(!node.empty(), "no virtual keyboard appeared for \"" + name + "\"");
-        check(clone.open(node), "cannot open the virtual keyboard " + node);
+        const char* what = kind == NodeKind::Keyboard ? "evdev node" : "virtual keyboard";
+        const std::string devnode = waitForEventNode(d.vendor, d.product, kind, 5000, [this] { pump(); }, name);
+        check(!devnode.empty(), std::string("no ") + what + " appeared for \"" + name + "\"");
+        check(node.open(devnode), std::string("cannot open the ") + what + " " + devnode);
     }
 
     // The plugged node's device name ("event5"), which its instance's object path carries.
@@ -141,19 +143,10 @@ private:
         }
     }
 
-    void openNode(const TestKeyboard& keyboard, EvdevNode& reader) {
-        const auto& d = keyboard.description;
-        const std::string name = keyboard.inputName();
-        const std::string node =
-            waitForEventNode(d.vendor, d.product, NodeKind::Keyboard, 5000, [this] { pump(); }, name);
-        check(!node.empty(), "the evdev node of \"" + name + "\" did not appear");
-        check(reader.open(node), "cannot open " + node);
-    }
-
     void exec(const step::Plug& p) {
         keyboard_ = p.usbGadget ? plugGadgetKeyboard(*p.keyboard) : plugUhidKeyboard(*p.keyboard);
         check(keyboard_ != nullptr, "cannot create the test keyboard");
-        openNode(*keyboard_, reader_);
+        openNode(*keyboard_, NodeKind::Keyboard, reader_);
     }
 
     // The virtual keyboard stays open: ExpectCloneGone reads it to its end.
@@ -166,7 +159,7 @@ private:
         interface_ = plugUhidKeyboard(*p.keyboard);
         check(interface_ != nullptr, "cannot create the second interface");
         EvdevNode node;
-        openNode(*interface_, node);
+        openNode(*interface_, NodeKind::Keyboard, node);
     }
 
     void exec(const step::UnplugInterface&) {
@@ -209,8 +202,8 @@ private:
         }
         if (e.fresh) check(i.path != lastPath_, "the instance object was not replaced: " + i.path);
         lastPath_ = i.path;
-        openClone(*keyboard_, clone_);
-        if (interface_) openClone(*interface_, interfaceClone_);
+        openNode(*keyboard_, NodeKind::VirtualClone, clone_);
+        if (interface_) openNode(*interface_, NodeKind::VirtualClone, interfaceClone_);
         if (e.grabbed) exec(step::ExpectGrabbed{true});
     }
 
