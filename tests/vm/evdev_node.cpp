@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -127,6 +128,12 @@ bool EvdevNode::write(std::uint16_t type, std::uint16_t code, std::int32_t value
     ev[1].type = EV_SYN;
     ev[1].code = SYN_REPORT;
     return ::write(fd_, ev, sizeof ev) == static_cast<ssize_t>(sizeof ev);
+}
+
+bool EvdevNode::keyDown(std::uint16_t code) const {
+    unsigned char bits[KEY_MAX / 8 + 1] = {};
+    if (fd_ < 0 || code > KEY_MAX || ioctl(fd_, EVIOCGKEY(sizeof bits), bits) < 0) return false;
+    return (bits[code / 8] >> (code % 8)) & 1;
 }
 
 bool EvdevNode::grab(bool on) { return ioctl(fd_, EVIOCGRAB, on ? 1 : 0) == 0; }

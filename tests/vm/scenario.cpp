@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "driver/bus_names.h"
+#include "driver/hid_keycodes.h"
 #include "keymap/keymap.h"
 #include "tests/vm/driver_client.h"
 #include "tests/vm/evdev_node.h"
@@ -167,7 +168,20 @@ private:
         interfaceClone_.close();
     }
 
-    void exec(const step::Press& p) { check(keyboard_->press(p.usage), "press failed"); }
+    void exec(const step::Press& p) {
+        check(keyboard_->press(p.usage), "press failed");
+        // The kernel drops reports that arrive while it still probes a new
+        // device (its node may already be there): send the key state again
+        // until the device holds the key down.
+        const auto key = linuxKeyFromUsage({kUsagePageKeyboard, p.usage});
+        if (!key || !reader_.isOpen()) return;
+        for (int i = 0; i < 100 && !reader_.keyDown(*key); ++i) {
+            pump();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            check(keyboard_->press(p.usage), "press failed");
+        }
+        check(reader_.keyDown(*key), "the keyboard never reported the key down");
+    }
     void exec(const step::Release& r) { check(keyboard_->release(r.usage), "release failed"); }
 
     std::vector<InstanceInfo> instancesOfKeyboard() {
