@@ -43,7 +43,8 @@ public:
     void drain();
     // Writes one event followed by SYN_REPORT (as the system does for LEDs).
     bool write(std::uint16_t type, std::uint16_t code, std::int32_t value);
-    // EVIOCGKEY: whether the device holds this key down now.
+    // EVIOCGKEY: whether the device holds this key down now. The kernel
+    // drops the key events queued for this node.
     bool keyDown(std::uint16_t code) const;
     // EVIOCGRAB: take or give up the node for this reader alone.
     bool grab(bool on);

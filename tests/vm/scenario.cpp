@@ -173,14 +173,18 @@ private:
         // The kernel drops reports that arrive while it still probes a new
         // device (its node may already be there): send the key state again
         // until the device holds the key down.
+        // The state is read on a node of its own: EVIOCGKEY drops the
+        // reader's queued key events.
         const auto key = linuxKeyFromUsage({kUsagePageKeyboard, p.usage});
         if (!key || !reader_.isOpen()) return;
-        for (int i = 0; i < 100 && !reader_.keyDown(*key); ++i) {
+        EvdevNode state;
+        check(state.open(reader_.devnode()), "cannot open " + reader_.devnode());
+        for (int i = 0; i < 100 && !state.keyDown(*key); ++i) {
             pump();
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             check(keyboard_->press(p.usage), "press failed");
         }
-        check(reader_.keyDown(*key), "the keyboard never reported the key down");
+        check(state.keyDown(*key), "the keyboard never reported the key down");
     }
     void exec(const step::Release& r) { check(keyboard_->release(r.usage), "release failed"); }
 
