@@ -51,6 +51,7 @@ TEST(MirlanVexaOrla, SetProperties) {
         {"255 bytes are refused and left for the base", {{"VexaKeyMap", ramp(255)}}, -EOPNOTSUPP, false, {"VexaKeyMap"}},
         {"257 bytes are refused", {{"VexaKeyMap", ramp(257)}}, -EOPNOTSUPP, false, {"VexaKeyMap"}},
         {"a value that is not data is refused", {{"VexaKeyMap", std::string(256, 'x')}}, -EOPNOTSUPP, false, {"VexaKeyMap"}},
+        {"no table: the base answers for the rest", {{"Other", std::int64_t{3}}}, -EOPNOTSUPP, false, {"Other"}},
         {"other keys reach the base", {{"VexaKeyMap", ramp(256)}, {"Other", std::int64_t{3}}}, -EOPNOTSUPP, true, {"Other"}},
         {"empty dictionary", {}, 0, false, {}},
     };

@@ -1,6 +1,7 @@
 #include "platform/input/key_event_pipeline.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "driver/hid_keycodes.h"
 
@@ -81,16 +82,21 @@ void KeyEventPipeline::feedResync(const input_event& ev) {
 
 void KeyEventPipeline::emitKey(HidUsage out, std::int32_t value) {
     if (!dispatching_) {
-        if (value == 1) pressOutput(out);
-        else if (value == 0) releaseOutput(out);
+        const auto key = reportedKeyFromUsage(out);
+        if (!key) return;
+        if (value == 1) pressOutput(out, *key);
+        else if (value == 0) releaseOutput(out, *key);
         return;
     }
     auto it = std::find_if(pressed_.begin(), pressed_.end(),
                            [&](const Pressed& p) { return p.inputScan == currentScan_; });
     if (value == 1) {
-        if (it != pressed_.end() || !reportedKeyFromUsage(out)) return;
-        pressed_.push_back({currentScan_, currentKey_, out});
-        pressOutput(out);
+        if (it != pressed_.end()) return;
+        const bool unchanged = (out.page << 16 | out.usage) == currentScan_;
+        const auto key = unchanged ? std::optional<std::uint16_t>(currentKey_) : reportedKeyFromUsage(out);
+        if (!key) return;
+        pressed_.push_back({currentScan_, currentKey_, out, *key});
+        pressOutput(out, *key);
     } else if (value == 0 && it != pressed_.end()) {
         releaseEntry(static_cast<std::size_t>(it - pressed_.begin()));
     }
@@ -101,9 +107,9 @@ void KeyEventPipeline::releaseAll() {
 }
 
 void KeyEventPipeline::releaseEntry(std::size_t index) {
-    const HidUsage out = pressed_[index].output;
+    const Pressed p = pressed_[index];
     pressed_.erase(pressed_.begin() + static_cast<std::ptrdiff_t>(index));
-    releaseOutput(out);
+    releaseOutput(p.output, p.outputKey);
 }
 
 void KeyEventPipeline::sendKey(HidUsage out, std::uint16_t key, std::int32_t value) {
@@ -112,16 +118,14 @@ void KeyEventPipeline::sendKey(HidUsage out, std::uint16_t key, std::int32_t val
     write(EV_SYN, SYN_REPORT, 0);
 }
 
-void KeyEventPipeline::pressOutput(HidUsage out) {
-    const auto key = reportedKeyFromUsage(out);
-    if (!key) return;
-    if (downCount_[*key]++ == 0) sendKey(out, *key, 1);
+void KeyEventPipeline::pressOutput(HidUsage out, std::uint16_t key) {
+    if (key >= downCount_.size()) return;
+    if (downCount_[key]++ == 0) sendKey(out, key, 1);
 }
 
-void KeyEventPipeline::releaseOutput(HidUsage out) {
-    const auto key = reportedKeyFromUsage(out);
-    if (!key || downCount_[*key] == 0) return;
-    if (--downCount_[*key] == 0) sendKey(out, *key, 0);
+void KeyEventPipeline::releaseOutput(HidUsage out, std::uint16_t key) {
+    if (key >= downCount_.size() || downCount_[key] == 0) return;
+    if (--downCount_[key] == 0) sendKey(out, key, 0);
 }
 
 }  // namespace vexa

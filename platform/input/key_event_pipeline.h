@@ -6,7 +6,9 @@
 // sends back through emitKey() is written as MSC_SCAN, key code, SYN_REPORT.
 // A release always releases what the press of the same physical key
 // produced, even when the dispatcher's answer has changed in between, and a
-// key that produced nothing on press produces nothing on release.
+// key that produced nothing on press produces nothing on release. A key sent
+// on with its own usage keeps the key code the kernel gave it, so keys that
+// no table touches (media keys, system keys, buttons) pass unchanged.
 #pragma once
 
 #include <linux/input.h>
@@ -50,7 +52,8 @@ public:
     void feedResync(const input_event& ev);
     // Sends a usage as a key event. Inside a dispatch the press is remembered
     // for the physical key being dispatched; a release sends the remembered
-    // output. Usages Linux has no key for are dropped.
+    // output. The key being dispatched's own usage is sent with its own key
+    // code; other usages Linux has no key for are dropped.
     void emitKey(HidUsage out, std::int32_t value);
     // Releases every key that is down on the output (before a stop).
     void releaseAll();
@@ -62,12 +65,13 @@ private:
         std::uint32_t inputScan;   // page << 16 | usage of the physical key
         std::uint16_t inputKey;    // the key code the keyboard reported with it
         HidUsage output;
+        std::uint16_t outputKey;
     };
 
     void write(std::uint16_t type, std::uint16_t code, std::int32_t value);
     void sendKey(HidUsage out, std::uint16_t key, std::int32_t value);
-    void pressOutput(HidUsage out);
-    void releaseOutput(HidUsage out);
+    void pressOutput(HidUsage out, std::uint16_t key);
+    void releaseOutput(HidUsage out, std::uint16_t key);
     void releaseEntry(std::size_t index);
 
     KeyEventSink& sink_;

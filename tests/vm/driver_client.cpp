@@ -8,6 +8,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -32,7 +33,63 @@ DriverProcess::~DriverProcess() {
     if (pid_ > 0) stop();
 }
 
+namespace {
+
+// Runs a command; its standard output, and its exit status in `status`.
+std::string runCommand(const std::string& command, int* status) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) {
+        *status = -1;
+        return out;
+    }
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, p)) out += buf;
+    const int r = pclose(p);
+    *status = WIFEXITED(r) ? WEXITSTATUS(r) : -1;
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
+
+std::string unitProperty(const std::string& unit, const char* property) {
+    int status = 0;
+    return runCommand("systemctl show -P " + std::string(property) + " " + unit, &status);
+}
+
+}  // namespace
+
+bool DriverProcess::startUnit(int timeoutMs) {
+    int status = 0;
+    runCommand("systemctl start " + unit_, &status);
+    if (status != 0) {
+        std::fprintf(stderr, "systemctl start %s: status %d\n%s\n", unit_.c_str(), status,
+                     runCommand("systemctl status --no-pager -l -n 20 " + unit_ + " 2>&1", &status).c_str());
+        return false;
+    }
+    pid_ = std::atoi(unitProperty(unit_, "MainPID").c_str());
+    DriverBus bus;
+    return pid_ > 0 && waitUntil(timeoutMs, [&] { return bus.nameHasOwner(); });
+}
+
+// 0 when the unit's process exited with status 0 and systemd saw no failure.
+int DriverProcess::stopUnit() {
+    int status = 0;
+    runCommand("systemctl stop " + unit_, &status);
+    pid_ = -1;
+    if (status != 0) return -1;
+    const std::string result = unitProperty(unit_, "Result");
+    const std::string code = unitProperty(unit_, "ExecMainCode");  // 1 = exited
+    const int exitStatus = std::atoi(unitProperty(unit_, "ExecMainStatus").c_str());
+    if (result != "success" || code != "1") {
+        std::fprintf(stderr, "%s: Result=%s ExecMainCode=%s ExecMainStatus=%d\n", unit_.c_str(), result.c_str(),
+                     code.c_str(), exitStatus);
+        return exitStatus != 0 ? exitStatus : -1;
+    }
+    return exitStatus;
+}
+
 bool DriverProcess::start(int timeoutMs) {
+    if (!unit_.empty()) return startUnit(timeoutMs);
     pid_ = fork();
     if (pid_ == 0) {
         execl("/usr/local/bin/VexaOrla", "VexaOrla", static_cast<char*>(nullptr));
@@ -53,6 +110,7 @@ bool DriverProcess::start(int timeoutMs) {
 
 int DriverProcess::stop(int timeoutMs) {
     if (pid_ <= 0) return -1;
+    if (!unit_.empty()) return stopUnit();
     kill(pid_, SIGTERM);
     int status = 0;
     const bool exited = waitUntil(timeoutMs, [&] { return waitpid(pid_, &status, WNOHANG) == pid_; });
@@ -67,10 +125,66 @@ int DriverProcess::stop(int timeoutMs) {
 }
 
 DriverBus::DriverBus() {
-    if (sd_bus_open_system(&bus_) < 0) bus_ = nullptr;
+    if (sd_bus_open_system(&bus_) < 0) {
+        bus_ = nullptr;
+        return;
+    }
+    sd_bus_match_signal(
+        bus_, &match_, nullptr, driverbus::kManagerPath, "org.freedesktop.DBus.ObjectManager", nullptr,
+        [](sd_bus_message* m, void* self, sd_bus_error*) {
+            static_cast<DriverBus*>(self)->handleManagerSignal(m);
+            return 0;
+        },
+        this);
 }
 
-DriverBus::~DriverBus() { sd_bus_flush_close_unref(bus_); }
+DriverBus::~DriverBus() {
+    sd_bus_slot_unref(match_);
+    sd_bus_flush_close_unref(bus_);
+}
+
+void DriverBus::handleManagerSignal(sd_bus_message* m) {
+    const std::string member = sd_bus_message_get_member(m) ? sd_bus_message_get_member(m) : "";
+    const char* path = nullptr;
+    if (sd_bus_message_read(m, "o", &path) < 0) return;
+    bool ours = false;
+    const char* iface = nullptr;
+    if (member == "InterfacesAdded") {
+        if (sd_bus_message_enter_container(m, 'a', "{sa{sv}}") < 0) return;
+        while (sd_bus_message_enter_container(m, 'e', "sa{sv}") > 0) {
+            if (sd_bus_message_read(m, "s", &iface) < 0) return;
+            ours |= std::strcmp(iface, driverbus::kInterface) == 0;
+            sd_bus_message_skip(m, "a{sv}");
+            sd_bus_message_exit_container(m);
+        }
+    } else if (member == "InterfacesRemoved") {
+        if (sd_bus_message_enter_container(m, 'a', "s") < 0) return;
+        while (sd_bus_message_read(m, "s", &iface) > 0) ours |= std::strcmp(iface, driverbus::kInterface) == 0;
+    }
+    if (ours) signals_.push_back({member, path});
+}
+
+const std::vector<ManagerSignal>& DriverBus::managerSignals() {
+    if (bus_) {
+        while (sd_bus_process(bus_, nullptr) > 0) {
+        }
+    }
+    return signals_;
+}
+
+std::string DriverBus::getClass(const std::string& path, std::string* error) {
+    if (!bus_) return "";
+    sd_bus_error err = SD_BUS_ERROR_NULL;
+    char* value = nullptr;
+    const int r = sd_bus_get_property_string(bus_, driverbus::kBusName, path.c_str(), driverbus::kInterface,
+                                             driverbus::kClassProperty, &err, &value);
+    std::string out;
+    if (r >= 0 && value) out = value;
+    if (r < 0 && error) *error = err.name ? err.name : std::strerror(-r);
+    free(value);
+    sd_bus_error_free(&err);
+    return out;
+}
 
 bool DriverBus::nameHasOwner() {
     if (!bus_) return false;

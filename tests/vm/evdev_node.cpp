@@ -3,8 +3,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -24,7 +26,8 @@ unsigned readHex(const std::string& path) {
 
 }  // namespace
 
-std::vector<std::string> findEventNodes(std::uint16_t vendor, std::uint16_t product, NodeKind kind) {
+std::vector<std::string> findEventNodes(std::uint16_t vendor, std::uint16_t product, NodeKind kind,
+                                        const std::string& wantedName) {
     std::vector<std::pair<int, std::string>> found;
     DIR* dir = opendir("/sys/class/input");
     if (!dir) return {};
@@ -33,6 +36,12 @@ std::vector<std::string> findEventNodes(std::uint16_t vendor, std::uint16_t prod
         if (name.rfind("event", 0) != 0) continue;
         const std::string base = "/sys/class/input/" + name + "/device";
         if (readHex(base + "/id/vendor") != vendor || readHex(base + "/id/product") != product) continue;
+        if (!wantedName.empty()) {
+            std::ifstream nameFile(base + "/name");
+            std::string deviceName;
+            std::getline(nameFile, deviceName);
+            if (deviceName != wantedName) continue;
+        }
         char real[PATH_MAX];
         if (!realpath(base.c_str(), real)) continue;
         const bool clone = std::string(real).rfind("/sys/devices/virtual/input/", 0) == 0;
@@ -47,10 +56,10 @@ std::vector<std::string> findEventNodes(std::uint16_t vendor, std::uint16_t prod
 }
 
 std::string waitForEventNode(std::uint16_t vendor, std::uint16_t product, NodeKind kind, int timeoutMs,
-                             const std::function<void()>& idle) {
+                             const std::function<void()>& idle, const std::string& name) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     do {
-        auto nodes = findEventNodes(vendor, product, kind);
+        auto nodes = findEventNodes(vendor, product, kind, name);
         if (!nodes.empty() && access(nodes.front().c_str(), R_OK) == 0) return nodes.front();
         if (idle) idle();
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -78,6 +87,7 @@ bool EvdevNode::open(const std::string& devnode) {
     close();
     fd_ = ::open(devnode.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) return false;
+    lost_ = false;
     devnode_ = devnode;
     int clock = CLOCK_MONOTONIC;
     ioctl(fd_, EVIOCSCLOCKID, &clock);
@@ -92,10 +102,16 @@ void EvdevNode::close() {
 std::optional<input_event> EvdevNode::next(int timeoutMs) {
     if (fd_ < 0) return std::nullopt;
     input_event ev{};
-    if (read(fd_, &ev, sizeof ev) == static_cast<ssize_t>(sizeof ev)) return ev;
+    const auto readOne = [&] {
+        if (read(fd_, &ev, sizeof ev) == static_cast<ssize_t>(sizeof ev)) return true;
+        if (errno == ENODEV) lost_ = true;
+        return false;
+    };
+    if (readOne()) return ev;
+    if (lost_) return std::nullopt;
     pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, timeoutMs) <= 0 || (p.revents & (POLLERR | POLLHUP))) return std::nullopt;
-    if (read(fd_, &ev, sizeof ev) == static_cast<ssize_t>(sizeof ev)) return ev;
+    if (poll(&p, 1, timeoutMs) <= 0) return std::nullopt;
+    if (readOne()) return ev;
     return std::nullopt;
 }
 
@@ -112,6 +128,12 @@ bool EvdevNode::write(std::uint16_t type, std::uint16_t code, std::int32_t value
     ev[1].type = EV_SYN;
     ev[1].code = SYN_REPORT;
     return ::write(fd_, ev, sizeof ev) == static_cast<ssize_t>(sizeof ev);
+}
+
+bool EvdevNode::keyDown(std::uint16_t code) const {
+    unsigned char bits[KEY_MAX / 8 + 1] = {};
+    if (fd_ < 0 || code > KEY_MAX || ioctl(fd_, EVIOCGKEY(sizeof bits), bits) < 0) return false;
+    return (bits[code / 8] >> (code % 8)) & 1;
 }
 
 bool EvdevNode::grab(bool on) { return ioctl(fd_, EVIOCGRAB, on ? 1 : 0) == 0; }

@@ -14,11 +14,13 @@ namespace vexa::guest {
 
 enum class NodeKind { Keyboard, VirtualClone };
 
-// Device nodes with this input id, newest first.
-std::vector<std::string> findEventNodes(std::uint16_t vendor, std::uint16_t product, NodeKind kind);
+// Device nodes with this input id (and this device name, unless empty),
+// newest first.
+std::vector<std::string> findEventNodes(std::uint16_t vendor, std::uint16_t product, NodeKind kind,
+                                        const std::string& name = "");
 // Waits (calling `idle` between looks) until such a node exists; "" on timeout.
 std::string waitForEventNode(std::uint16_t vendor, std::uint16_t product, NodeKind kind, int timeoutMs,
-                             const std::function<void()>& idle = {});
+                             const std::function<void()>& idle = {}, const std::string& name = "");
 
 class EvdevNode {
 public:
@@ -35,10 +37,15 @@ public:
     // The next event, waiting up to timeoutMs; nothing on timeout or when
     // the node went away.
     std::optional<input_event> next(int timeoutMs);
+    // True once a read found that the device is gone (ENODEV).
+    bool lost() const { return lost_; }
     // Discards everything queued.
     void drain();
     // Writes one event followed by SYN_REPORT (as the system does for LEDs).
     bool write(std::uint16_t type, std::uint16_t code, std::int32_t value);
+    // EVIOCGKEY: whether the device holds this key down now. The kernel
+    // drops the key events queued for this node.
+    bool keyDown(std::uint16_t code) const;
     // EVIOCGRAB: take or give up the node for this reader alone.
     bool grab(bool on);
     // EVIOCSREP: autorepeat delay and period in ms.
@@ -46,6 +53,7 @@ public:
 
 private:
     int fd_ = -1;
+    bool lost_ = false;
     std::string devnode_;
 };
 

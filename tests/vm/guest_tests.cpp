@@ -3,6 +3,7 @@
 //   vexa_guest_tests driver   the driver scenarios on uhid keyboards
 //   vexa_guest_tests usb      the driver on a USB keyboard (dummy_hcd gadget)
 //   vexa_guest_tests hidtable our HID usage table against the kernel's
+//   vexa_guest_tests unit     the driver run by systemd from its unit file
 #include <linux/input.h>
 
 #include <cerrno>
@@ -41,7 +42,8 @@ struct Steps {
 };
 std::vector<Step> one(Step s) { return {std::move(s)}; }
 
-const std::vector<Step> kStartWithANSI = {StartDriver{}, Plug{&kOrlaANSI}, ExpectInstance{}};
+// A uhid keyboard has no USB parent: its LocationID is 0.
+const std::vector<Step> kStartWithANSI = {StartDriver{}, Plug{&kOrlaANSI}, ExpectInstance{0u}};
 
 std::vector<Scenario> driverScenarios() {
     return {
@@ -71,12 +73,31 @@ std::vector<Scenario> driverScenarios() {
                {SetTable{false, {{0x04, 0x05}}}, SetTable{false, {{0x04, 0x06}}, 255, -EOPNOTSUPP},
                 SetTable{false, {{0x04, 0x07}}, 257, -EOPNOTSUPP}},
                tap(0x04), one(Expect{tapped(kb(0x05), KEY_B)})}},
-        {"only root may set a table", Steps{kStartWithANSI, one(SetTableAsNobody{})}},
+        {"everyone may read the instances, only root may set a table", Steps{kStartWithANSI, one(NobodyReadsButCannotSet{})}},
         {"unplug removes the instance, re-plug starts with the default table",
-         Steps{{StartDriver{}, Plug{&kOrlaJIS}, ExpectInstance{}, SetTable{false, {}}}, tap(0x35),
+         Steps{{StartDriver{}, Plug{&kOrlaJIS}, ExpectInstance{}, ExpectAddedSignal{}, SetTable{false, {}}}, tap(0x35),
                one(Expect{tapped(kb(0x35), KEY_GRAVE)}),
-               {Unplug{}, ExpectNoInstance{}, Plug{&kOrlaJIS}, ExpectInstance{std::nullopt, true}}, tap(0x35),
-               one(Expect{tapped(kb(0xE3), KEY_LEFTMETA)})}},
+               {Unplug{}, ExpectNoInstance{}, ExpectRemovedSignal{}, Plug{&kOrlaJIS}, ExpectInstance{std::nullopt, true},
+                ExpectAddedSignal{}},
+               tap(0x35), one(Expect{tapped(kb(0xE3), KEY_LEFTMETA)})}},
+        {"a node that goes away while a key is held releases the key",
+         Steps{kStartWithANSI,
+               {SetTable{false, {{0x04, 0x05}}}, Press{0x04}, Expect{{{kb(0x05), KEY_B, 1}}}, Unplug{},
+                ExpectCloneGone{{{kb(0x05), KEY_B, 0}}}, ExpectNoInstance{}, ExpectRemovedSignal{},
+                Plug{&kOrlaANSI}, ExpectInstance{0u, true}},
+               tap(0x04), one(Expect{tapped(kb(0x04), KEY_A)})}},
+        // Media keys come from a second HID interface with the same ids; they
+        // pass unchanged, with the keys the kernel gave them.
+        {"a keyboard with two interfaces gets an instance for each",
+         Steps{{StartDriver{}, Plug{&kOrlaANSI}, PlugInterface{&kOrlaANSIMedia}, ExpectInstance{0u, false, true, 2},
+                SetTable{false, {{0x04, 0x05}}}},
+               tap(0x04), one(Expect{tapped(kb(0x05), KEY_B)}),
+               one(ExpectInterfaceKeys{{0xE9, 0xEA}, tapped(0xC00E9, KEY_VOLUMEUP) + tapped(0xC00EA, KEY_VOLUMEDOWN)}),
+               {UnplugInterface{}, ExpectInstance{0u}}, tap(0x04), one(Expect{tapped(kb(0x05), KEY_B)})}},
+        {"without uinput the keyboard is left alone and the service runs on",
+         Steps{{UinputAvailable{false}, StartDriver{}, Plug{&kOrlaANSI}, Wait{500}, ExpectNoInstance{},
+                ExpectGrabbed{false}, UinputAvailable{true}, Unplug{}, Plug{&kOrlaANSI}, ExpectInstance{0u}},
+               tap(0x04), one(Expect{tapped(kb(0x04), KEY_A)})}},
         {"a key held across a table swap is released as it was pressed",
          Steps{kStartWithANSI,
                {SetTable{false, {{0x04, 0x05}}}, Press{0x04}, Expect{{{kb(0x05), KEY_B, 1}}},
@@ -120,6 +141,20 @@ std::vector<Scenario> usbScenarios() {
     };
 }
 
+// The driver as the installed unit runs it (systemd, the unit's sandbox,
+// the bus policy in the system bus): a keyboard plugged in after the start
+// is found, grabbed, cloned and remapped, and systemctl stop ends it cleanly.
+std::vector<Scenario> unitScenarios() {
+    return {
+        {"the installed unit serves a hot-plugged keyboard and stops cleanly",
+         Steps{{StartDriver{}, Plug{&kOrlaJIS}, ExpectInstance{0u}, ExpectAddedSignal{}}, tap(0x35),
+               one(Expect{tapped(kb(0xE3), KEY_LEFTMETA)}),
+               {SetTable{false, {{0x04, 0x05}}}, NobodyReadsButCannotSet{}}, tap(0x04),
+               one(Expect{tapped(kb(0x05), KEY_B)}),
+               {SetLed{LED_CAPSL, true}, ExpectLedReport{0x02}, StopDriver{}, ExpectGrabbed{false}}}},
+    };
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -127,7 +162,8 @@ int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     if (group == "driver") return runScenarios(driverScenarios()) == 0 ? 0 : 1;
     if (group == "usb") return runScenarios(usbScenarios()) == 0 ? 0 : 1;
+    if (group == "unit") return runScenarios(unitScenarios(), "mirlan.driver.VexaOrla.service") == 0 ? 0 : 1;
     if (group == "hidtable") return checkHidTableAgainstKernel() ? 0 : 1;
-    std::fprintf(stderr, "usage: %s driver|usb|hidtable\n", argv[0]);
+    std::fprintf(stderr, "usage: %s driver|usb|hidtable|unit\n", argv[0]);
     return 2;
 }

@@ -3,13 +3,17 @@
 #include <unistd.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstring>
 #include <cstdio>
 #include <sstream>
 #include <thread>
 
 #include "driver/bus_names.h"
+#include "driver/hid_keycodes.h"
 #include "keymap/keymap.h"
 #include "tests/vm/driver_client.h"
 #include "tests/vm/evdev_node.h"
@@ -23,6 +27,11 @@ namespace {
 // table the scenarios use.
 constexpr std::uint8_t kSentinelUsage = 0x73;
 constexpr std::uint16_t kSentinelKey = KEY_F24;
+// The sentinel of the second (consumer) interface: Play/Pause.
+constexpr std::uint8_t kInterfaceSentinelUsage = 0xCD;
+constexpr std::uint16_t kInterfaceSentinelKey = KEY_PLAYPAUSE;
+constexpr char kUinputPath[] = "/dev/uinput";
+constexpr char kUinputAwayPath[] = "/dev/uinput.away";
 
 std::string describe(const std::vector<KeyOut>& events) {
     std::ostringstream os;
@@ -38,6 +47,8 @@ struct Failure {
 
 class Runner {
 public:
+    explicit Runner(const std::string& unit) : driver_(unit) {}
+
     void run(const Scenario& s) {
         for (std::size_t i = 0; i < s.steps.size(); ++i) {
             stepIndex_ = i;
@@ -49,6 +60,7 @@ public:
     ~Runner() {
         if (keyboard_) keyboard_->releaseAll();
         if (driver_.running()) driver_.stop();
+        if (access(kUinputAwayPath, F_OK) == 0) rename(kUinputAwayPath, kUinputPath);
     }
 
 private:
@@ -59,13 +71,19 @@ private:
 
     void pump() {
         if (keyboard_) keyboard_->pump(0);
+        if (interface_) interface_->pump(0);
     }
 
     // Reads `node` until the sentinel's release; the key events before it.
     std::optional<std::vector<KeyOut>> roundTrip(EvdevNode& node, EvdevNode* other, int timeoutMs,
                                                  std::vector<input_event>* raw = nullptr) {
+        return roundTrip(*keyboard_, kSentinelUsage, kSentinelKey, node, other, timeoutMs, raw);
+    }
+    std::optional<std::vector<KeyOut>> roundTrip(TestKeyboard& keyboard, std::uint8_t sentinelUsage,
+                                                 std::uint16_t sentinelKey, EvdevNode& node, EvdevNode* other,
+                                                 int timeoutMs, std::vector<input_event>* raw = nullptr) {
         if (other) other->drain();
-        check(keyboard_->press(kSentinelUsage) && keyboard_->release(kSentinelUsage), "cannot send the sentinel key");
+        check(keyboard.press(sentinelUsage) && keyboard.release(sentinelUsage), "cannot send the sentinel key");
         std::vector<KeyOut> events;
         std::uint32_t scan = 0;
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -76,7 +94,7 @@ private:
             if (raw) raw->push_back(*ev);
             if (ev->type == EV_MSC && ev->code == MSC_SCAN) scan = static_cast<std::uint32_t>(ev->value);
             if (ev->type != EV_KEY) continue;
-            if (ev->code == kSentinelKey) {
+            if (ev->code == sentinelKey) {
                 if (ev->value == 0) return events;
                 continue;
             }
@@ -95,11 +113,21 @@ private:
         return t;
     }
 
-    void openClone() {
-        const auto& d = keyboard_->description;
-        const std::string node = waitForEventNode(d.vendor, d.product, NodeKind::VirtualClone, 5000, [this] { pump(); });
-        check(!node.empty(), "no virtual keyboard appeared");
-        check(clone_.open(node), "cannot open the virtual keyboard " + node);
+    // Opens the keyboard's own node or the driver's virtual keyboard of it,
+    // waiting up to 5 s for it to appear.
+    void openNode(const TestKeyboard& keyboard, NodeKind kind, EvdevNode& node) {
+        const auto& d = keyboard.description;
+        const std::string name = keyboard.inputName();
+        const char* what = kind == NodeKind::Keyboard ? "evdev node" : "virtual keyboard";
+        const std::string devnode = waitForEventNode(d.vendor, d.product, kind, 5000, [this] { pump(); }, name);
+        check(!devnode.empty(), std::string("no ") + what + " appeared for \"" + name + "\"");
+        check(node.open(devnode), std::string("cannot open the ") + what + " " + devnode);
+    }
+
+    // The plugged node's device name ("event5"), which its instance's object path carries.
+    std::string readerSysname() const {
+        const std::string& node = reader_.devnode();
+        return node.substr(node.rfind('/') + 1);
     }
 
     void exec(const step::StartDriver&) { check(driver_.start(), "the driver did not take its bus name"); }
@@ -108,24 +136,56 @@ private:
         const int status = driver_.stop();
         check(status == 0, "the driver exited with status " + std::to_string(status) + " on SIGTERM");
         clone_.close();
+        interfaceClone_.close();
+        if (keyboard_) {
+            const auto& d = keyboard_->description;
+            const auto left = findEventNodes(d.vendor, d.product, NodeKind::VirtualClone);
+            check(left.empty(), "a virtual keyboard is left after the stop: " + (left.empty() ? "" : left.front()));
+        }
     }
 
     void exec(const step::Plug& p) {
         keyboard_ = p.usbGadget ? plugGadgetKeyboard(*p.keyboard) : plugUhidKeyboard(*p.keyboard);
         check(keyboard_ != nullptr, "cannot create the test keyboard");
-        const std::string node =
-            waitForEventNode(p.keyboard->vendor, p.keyboard->product, NodeKind::Keyboard, 5000, [this] { pump(); });
-        check(!node.empty(), "the keyboard's evdev node did not appear");
-        check(reader_.open(node), "cannot open " + node);
+        openNode(*keyboard_, NodeKind::Keyboard, reader_);
     }
 
+    // The virtual keyboard stays open: ExpectCloneGone reads it to its end.
     void exec(const step::Unplug&) {
         keyboard_.reset();
         reader_.close();
-        clone_.close();
     }
 
-    void exec(const step::Press& p) { check(keyboard_->press(p.usage), "press failed"); }
+    void exec(const step::PlugInterface& p) {
+        interface_ = plugUhidKeyboard(*p.keyboard);
+        check(interface_ != nullptr, "cannot create the second interface");
+        EvdevNode node;
+        openNode(*interface_, NodeKind::Keyboard, node);
+    }
+
+    void exec(const step::UnplugInterface&) {
+        interface_.reset();
+        interfaceClone_.close();
+    }
+
+    void exec(const step::Press& p) {
+        check(keyboard_->press(p.usage), "press failed");
+        // The kernel drops reports that arrive while it still probes a new
+        // device (its node may already be there): send the key state again
+        // until the device holds the key down.
+        // The state is read on a node of its own: EVIOCGKEY drops the
+        // reader's queued key events.
+        const auto key = linuxKeyFromUsage({kUsagePageKeyboard, p.usage});
+        if (!key || !reader_.isOpen()) return;
+        EvdevNode state;
+        check(state.open(reader_.devnode()), "cannot open " + reader_.devnode());
+        for (int i = 0; i < 100 && !state.keyDown(*key); ++i) {
+            pump();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            check(keyboard_->press(p.usage), "press failed");
+        }
+        check(state.keyDown(*key), "the keyboard never reported the key down");
+    }
     void exec(const step::Release& r) { check(keyboard_->release(r.usage), "release failed"); }
 
     std::vector<InstanceInfo> instancesOfKeyboard() {
@@ -140,13 +200,19 @@ private:
     void exec(const step::ExpectInstance& e) {
         std::vector<InstanceInfo> found;
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while ((found = instancesOfKeyboard()).size() != 1 && std::chrono::steady_clock::now() < end) {
+        while ((found = instancesOfKeyboard()).size() != e.count && std::chrono::steady_clock::now() < end) {
             pump();
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        check(found.size() == 1, "expected one driver instance, found " + std::to_string(found.size()));
-        const InstanceInfo& i = found.front();
-        check(i.cls == driverbus::kDriverClass, "Class is \"" + i.cls + "\"");
+        check(found.size() == e.count, "expected " + std::to_string(e.count) + " driver instance(s), found " +
+                                           std::to_string(found.size()));
+        for (const InstanceInfo& other : found)
+            check(other.cls == driverbus::kDriverClass, "Class is \"" + other.cls + "\"");
+        const std::string mark = "/" + readerSysname() + "_";
+        auto mine = std::find_if(found.begin(), found.end(),
+                                 [&](const InstanceInfo& i) { return i.path.find(mark) != std::string::npos; });
+        check(mine != found.end(), "no instance object for " + reader_.devnode());
+        const InstanceInfo& i = *mine;
         if (e.location) {
             char buf[64];
             std::snprintf(buf, sizeof buf, "LocationID 0x%08x, expected 0x%08x", i.location, *e.location);
@@ -154,9 +220,23 @@ private:
         }
         if (e.fresh) check(i.path != lastPath_, "the instance object was not replaced: " + i.path);
         lastPath_ = i.path;
-        openClone();
+        openNode(*keyboard_, NodeKind::VirtualClone, clone_);
+        if (interface_) openNode(*interface_, NodeKind::VirtualClone, interfaceClone_);
         if (e.grabbed) exec(step::ExpectGrabbed{true});
     }
+
+    void expectSignal(const char* member) {
+        const ManagerSignal wanted{member, lastPath_};
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        for (;;) {
+            const auto& got = bus_.managerSignals();
+            if (std::find(got.begin(), got.end(), wanted) != got.end()) return;
+            check(std::chrono::steady_clock::now() < end, std::string("no ") + member + " for " + lastPath_);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    void exec(const step::ExpectAddedSignal&) { expectSignal("InterfacesAdded"); }
+    void exec(const step::ExpectRemovedSignal&) { expectSignal("InterfacesRemoved"); }
 
     void exec(const step::ExpectNoInstance&) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -191,13 +271,51 @@ private:
         }
     }
 
+    static std::vector<KeyOut> withoutRepeats(const std::vector<KeyOut>& events) {
+        std::vector<KeyOut> keys;
+        for (const KeyOut& k : events) {
+            if (k.value != 2) keys.push_back(k);
+        }
+        return keys;
+    }
+
+    void exec(const step::ExpectInterfaceKeys& e) {
+        check(interface_ && interfaceClone_.isOpen(), "no second interface with a virtual keyboard");
+        for (std::uint8_t usage : e.usages) {
+            check(interface_->press(usage) && interface_->release(usage), "cannot send a key on the second interface");
+        }
+        auto events = roundTrip(*interface_, kInterfaceSentinelUsage, kInterfaceSentinelKey, interfaceClone_, nullptr,
+                                5000);
+        check(events.has_value(), "the sentinel key did not reach the second interface's virtual keyboard");
+        const auto keys = withoutRepeats(*events);
+        check(keys == e.events, "second interface's virtual keyboard got " + describe(keys) + ", expected " +
+                                    describe(e.events));
+    }
+
+    void exec(const step::ExpectCloneGone& e) {
+        check(clone_.isOpen(), "no virtual keyboard to read");
+        std::vector<KeyOut> events;
+        std::uint32_t scan = 0;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!clone_.lost() && std::chrono::steady_clock::now() < end) {
+            auto ev = clone_.next(20);
+            if (!ev) continue;
+            if (ev->type == EV_MSC && ev->code == MSC_SCAN) scan = static_cast<std::uint32_t>(ev->value);
+            if (ev->type != EV_KEY) continue;
+            events.push_back({scan, ev->code, ev->value});
+            scan = 0;
+        }
+        check(clone_.lost(), "the virtual keyboard is still there 5 s after the unplug");
+        clone_.close();
+        const auto keys = withoutRepeats(events);
+        check(keys == e.events, "virtual keyboard sent " + describe(keys) + " before it went, expected " +
+                                    describe(e.events));
+    }
+
     void exec(const step::ExpectReader& e) {
         auto events = roundTrip(reader_, clone_.isOpen() ? &clone_ : nullptr, 3000);
         check(events.has_value(), "the sentinel key did not reach the plain reader");
-        std::vector<KeyOut> keys;
-        for (const KeyOut& k : *events) {
-            if (k.value != 2) keys.push_back(k);
-        }
+        const auto keys = withoutRepeats(*events);
         check(keys == e.events, "plain reader got " + describe(keys) + ", expected " + describe(e.events));
     }
 
@@ -230,20 +348,36 @@ private:
                                       std::to_string(s.status));
     }
 
-    void exec(const step::SetTableAsNobody&) {
+    void exec(const step::NobodyReadsButCannotSet&) {
         const pid_t pid = fork();
         if (pid == 0) {
             if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
             DriverBus bus;
             std::string error;
+            const auto list = bus.instances();
+            const bool listed = std::any_of(list.begin(), list.end(), [&](const InstanceInfo& i) {
+                return i.path == lastPath_ && i.cls == driverbus::kDriverClass;
+            });
+            const std::string cls = bus.getClass(lastPath_, &error);
+            if (!listed || cls != driverbus::kDriverClass) {
+                std::fprintf(stderr, "as nobody: instance %slisted, Class \"%s\" (%s)\n", listed ? "" : "not ",
+                             cls.c_str(), error.c_str());
+                _exit(1);
+            }
             const std::int32_t status = bus.setKeymap(lastPath_, table({}), &error);
             if (status == INT32_MIN && error == "org.freedesktop.DBus.Error.AccessDenied") _exit(0);
-            std::fprintf(stderr, "as nobody: status %d, error \"%s\"\n", status, error.c_str());
+            std::fprintf(stderr, "as nobody: SetProperties status %d, error \"%s\"\n", status, error.c_str());
             _exit(1);
         }
         int status = 0;
         waitpid(pid, &status, 0);
-        check(WIFEXITED(status) && WEXITSTATUS(status) == 0, "SetProperties was not refused to an unprivileged user");
+        check(WIFEXITED(status) && WEXITSTATUS(status) == 0,
+              "an unprivileged user could not read the instance, or could set its table");
+    }
+
+    void exec(const step::UinputAvailable& u) {
+        const int r = u.available ? rename(kUinputAwayPath, kUinputPath) : rename(kUinputPath, kUinputAwayPath);
+        check(r == 0, std::string("cannot move /dev/uinput: ") + std::strerror(errno));
     }
 
     void exec(const step::SetLed& s) {
@@ -277,20 +411,22 @@ private:
     std::unique_ptr<TestKeyboard> keyboard_;
     EvdevNode reader_;
     EvdevNode clone_;
+    std::unique_ptr<TestKeyboard> interface_;
+    EvdevNode interfaceClone_;
     std::string lastPath_;
     std::size_t stepIndex_ = 0;
 };
 
 }  // namespace
 
-int runScenarios(const std::vector<Scenario>& scenarios) {
+int runScenarios(const std::vector<Scenario>& scenarios, const std::string& unit) {
     int failed = 0;
     for (const Scenario& s : scenarios) {
         const auto start = std::chrono::steady_clock::now();
         std::string error;
         std::size_t at = 0;
         {
-            Runner runner;
+            Runner runner(unit);
             try {
                 runner.run(s);
             } catch (const Failure& f) {

@@ -25,23 +25,34 @@ struct KeyOut {
 
 namespace step {
 struct StartDriver {};
-// SIGTERM; the driver must exit with status 0.
+// SIGTERM; the driver must exit with status 0, its virtual keyboards gone.
 struct StopDriver {};
 struct Plug {
     const KeyboardDescription* keyboard;
     bool usbGadget = false;
 };
 struct Unplug {};
+// A second interface of the plugged keyboard (its own HID device with the
+// same vendor and product, e.g. its media keys), and its removal.
+struct PlugInterface { const KeyboardDescription* keyboard; };
+struct UnplugInterface {};
 struct Press { std::uint8_t usage; };
 struct Release { std::uint8_t usage; };
-// Waits for exactly one driver instance of the plugged keyboard; checks its
-// Class and, if given, its LocationID; `fresh` requires an object other than
-// the last one seen. `grabbed` waits until the driver holds the keyboard.
+// Waits for exactly `count` driver instances with the plugged keyboard's
+// vendor and product (one per node with keys: never one for the driver's
+// own virtual keyboards); checks the Class and, if given, the LocationID of
+// the keyboard node's instance; `fresh` requires an object other than the
+// last one seen. `grabbed` waits until the driver holds the keyboard.
 struct ExpectInstance {
     std::optional<std::uint32_t> location;
     bool fresh = false;
     bool grabbed = true;
+    std::size_t count = 1;
 };
+// The object manager sent InterfacesAdded / InterfacesRemoved for the
+// keyboard node's instance.
+struct ExpectAddedSignal {};
+struct ExpectRemovedSignal {};
 struct ExpectNoInstance {};
 // Key events on the driver's virtual keyboard since the last expectation.
 // Autorepeats are left out unless `countRepeatsOf` names a key code, whose
@@ -53,6 +64,15 @@ struct Expect {
 };
 // Key events that a plain (not grabbing) reader of the keyboard's node saw.
 struct ExpectReader { std::vector<KeyOut> events; };
+// Taps consumer usages on the second interface; the key events its virtual
+// keyboard sends for them.
+struct ExpectInterfaceKeys {
+    std::vector<std::uint8_t> usages;
+    std::vector<KeyOut> events;
+};
+// After an unplug: the key events the virtual keyboard sends before it goes
+// away (autorepeats left out). It must go within 5 s.
+struct ExpectCloneGone { std::vector<KeyOut> events; };
 // Whether keys go to the driver (grabbed) or to everyone.
 struct ExpectGrabbed { bool grabbed; };
 // SetProperties with a table: the type's default with some entries changed,
@@ -63,8 +83,11 @@ struct SetTable {
     std::size_t length = 256;
     std::int32_t status = 0;
 };
-// The same call from an unprivileged user must be refused by the bus.
-struct SetTableAsNobody {};
+// An unprivileged user may list the instances and read their properties,
+// but the bus refuses SetProperties to it.
+struct NobodyReadsButCannotSet {};
+// /dev/uinput is there or not (renamed away); restored after the scenario.
+struct UinputAvailable { bool available; };
 // The system sets an LED on the virtual keyboard; the real one must follow.
 struct SetLed { std::uint16_t led; bool on; };
 struct ExpectLedReport { int report; };
@@ -75,9 +98,11 @@ struct Wait { int ms; };
 struct ReaderGrab { bool on; };
 }  // namespace step
 
-using Step = std::variant<step::StartDriver, step::StopDriver, step::Plug, step::Unplug, step::Press, step::Release,
-                          step::ExpectInstance, step::ExpectNoInstance, step::Expect, step::ExpectReader,
-                          step::ExpectGrabbed, step::SetTable, step::SetTableAsNobody, step::SetLed,
+using Step = std::variant<step::StartDriver, step::StopDriver, step::Plug, step::Unplug, step::PlugInterface,
+                          step::UnplugInterface, step::Press, step::Release, step::ExpectInstance,
+                          step::ExpectAddedSignal, step::ExpectRemovedSignal, step::ExpectNoInstance, step::Expect,
+                          step::ExpectReader, step::ExpectInterfaceKeys, step::ExpectCloneGone, step::ExpectGrabbed,
+                          step::SetTable, step::NobodyReadsButCannotSet, step::UinputAvailable, step::SetLed,
                           step::ExpectLedReport, step::SetRepeat, step::Wait, step::ReaderGrab>;
 
 struct Scenario {
@@ -86,7 +111,8 @@ struct Scenario {
 };
 
 // Runs each scenario (a fresh driver and keyboard each time); prints one
-// line per scenario and the summary. Returns the number of failures.
-int runScenarios(const std::vector<Scenario>& scenarios);
+// line per scenario and the summary. Returns the number of failures. With a
+// unit name the driver is that systemd unit, otherwise a child process.
+int runScenarios(const std::vector<Scenario>& scenarios, const std::string& unit = "");
 
 }  // namespace vexa::guest

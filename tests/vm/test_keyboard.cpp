@@ -52,7 +52,26 @@ std::vector<std::uint8_t> bootKeyboardDescriptor() {
     };
 }
 
+std::vector<std::uint8_t> consumerControlDescriptor() {
+    return {
+        0x05, 0x0C,        // Usage Page (Consumer)
+        0x09, 0x01,        // Usage (Consumer Control)
+        0xA1, 0x01,        // Collection (Application)
+        0x75, 0x08,        //   Report Size (8)
+        0x95, 0x02,        //   Report Count (2)
+        0x81, 0x01,        //   Input (Constant): two bytes
+        0x19, 0x00,        //   Usage Minimum (0)
+        0x2A, 0xFF, 0x00,  //   Usage Maximum (0xFF)
+        0x15, 0x00,        //   Logical Minimum (0)
+        0x26, 0xFF, 0x00,  //   Logical Maximum (0xFF)
+        0x95, 0x06,        //   Report Count (6)
+        0x81, 0x00,        //   Input (Data, Array): consumer usages
+        0xC0,              // End Collection
+    };
+}
+
 const KeyboardDescription kOrlaANSI{"Vexa Orla ANSI", 1278, 6, bootKeyboardDescriptor()};
+const KeyboardDescription kOrlaANSIMedia{"Vexa Orla ANSI Consumer Control", 1278, 6, consumerControlDescriptor()};
 const KeyboardDescription kOrlaJIS{"Vexa Orla JIS", 1278, 7, bootKeyboardDescriptor()};
 const KeyboardDescription kOrlaJISOld{"Vexa Orla JIS", 1138, 104, bootKeyboardDescriptor()};
 const KeyboardDescription kOtherKeyboard{"Other Keyboard", 0x1234, 0x5678, bootKeyboardDescriptor()};
@@ -209,7 +228,7 @@ public:
                   writeFile(r + "/idProduct", hex4(description.product)) && writeFile(r + "/bcdUSB", "0x0200") &&
                   writeFile(r + "/bcdDevice", "0x0111");
         ok = ok && mkdir((r + "/strings/0x409").c_str(), 0755) == 0 &&
-             writeFile(r + "/strings/0x409/manufacturer", "Vexa") &&
+             writeFile(r + "/strings/0x409/manufacturer", kManufacturer) &&
              writeFile(r + "/strings/0x409/product", description.name) &&
              writeFile(r + "/strings/0x409/serialnumber", "guest");
         ok = ok && mkdir((r + "/functions/hid.usb0").c_str(), 0755) == 0 &&
@@ -232,6 +251,9 @@ public:
         return fd_ >= 0;
     }
 
+    // The USB HID driver names the device "manufacturer product".
+    std::string inputName() const override { return std::string(kManufacturer) + " " + description.name; }
+
     bool sendReport(const std::uint8_t* report) override {
         pump(0);
         // The host polls the interrupt endpoint; a full queue means wait.
@@ -252,6 +274,7 @@ public:
     }
 
 private:
+    static constexpr char kManufacturer[] = "Vexa";
     std::string root_ = "/sys/kernel/config/usb_gadget/vexa";
     int fd_ = -1;
 };

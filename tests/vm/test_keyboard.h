@@ -23,7 +23,14 @@ struct KeyboardDescription {
 // six-key array of usages 0..0xFF (the JIS keys lie above 0x65).
 std::vector<std::uint8_t> bootKeyboardDescriptor();
 
+// A consumer-control interface laid out like the boot keyboard's reports:
+// two constant bytes and a six-entry array of consumer usages 0..0xFF
+// (avoid 0xE0..0xE7, which press() treats as modifier bits).
+std::vector<std::uint8_t> consumerControlDescriptor();
+
 extern const KeyboardDescription kOrlaANSI;     // 1278/6
+// The media-key interface of the same ANSI keyboard (a second HID device).
+extern const KeyboardDescription kOrlaANSIMedia;
 extern const KeyboardDescription kOrlaJIS;      // 1278/7
 extern const KeyboardDescription kOrlaJISOld;   // 1138/104
 extern const KeyboardDescription kOtherKeyboard;
@@ -44,6 +51,8 @@ public:
     virtual void pump(int timeoutMs) = 0;
     // The last LED output report (bit 0 Num Lock, bit 1 Caps Lock), -1 before any.
     int ledReport() const { return led_; }
+    // The name of the input device the kernel makes for it.
+    virtual std::string inputName() const { return description.name; }
 
     const KeyboardDescription& description;
 

@@ -116,6 +116,18 @@ TEST(KeyEventPipeline, Scenarios) {
         {"scan of another page passes through unchanged", {
             {{{EV_MSC, MSC_SCAN, 0xC00B8}, {EV_KEY, KEY_EJECTCD, 1}, {EV_SYN, SYN_REPORT, 0}}, {{0xB8, 0}},
              sent(0xC00B8, KEY_EJECTCD, 1)}}},
+        // A keyboard's media-key and power-button interfaces: keys the
+        // table never touches keep the key code the kernel gave them.
+        {"consumer and system keys pass with their own key codes", {
+            {{{EV_MSC, MSC_SCAN, 0xC00E9}, {EV_KEY, KEY_VOLUMEUP, 1}, {EV_SYN, SYN_REPORT, 0}}, {{0xE9, 0}},
+             sent(0xC00E9, KEY_VOLUMEUP, 1)},
+            {{{EV_MSC, MSC_SCAN, 0x10081}, {EV_KEY, KEY_POWER, 1}, {EV_SYN, SYN_REPORT, 0}}, {},
+             sent(0x10081, KEY_POWER, 1)},
+            {{{EV_MSC, MSC_SCAN, 0xC00E9}, {EV_KEY, KEY_VOLUMEUP, 0}, {EV_SYN, SYN_REPORT, 0}}, {},
+             sent(0xC00E9, KEY_VOLUMEUP, 0)}}},
+        {"page-7 usage above 255 passes with the kernel's key", {
+            {{{EV_MSC, MSC_SCAN, 0x7012C}, {EV_KEY, KEY_UNKNOWN, 1}, {EV_SYN, SYN_REPORT, 0}}, {},
+             sent(0x7012C, KEY_UNKNOWN, 1)}}},
         {"LED echo of the keyboard is not passed on", {
             {{{EV_LED, LED_CAPSL, 1}, {EV_SYN, SYN_REPORT, 0}}, {}, {}}}},
         {"a scan does not carry into the next frame", {
