@@ -1,6 +1,5 @@
 #include "platform/input/key_event_pipeline.h"
 
-#include <algorithm>
 #include <optional>
 
 #include "driver/hid_keycodes.h"
@@ -50,9 +49,7 @@ void KeyEventPipeline::feed(const input_event& ev) {
         dispatching_ = false;
         // A release that the dispatcher dropped still ends the press.
         if (ev.value == 0) {
-            auto it = std::find_if(pressed_.begin(), pressed_.end(),
-                                   [&](const Pressed& p) { return p.inputScan == currentScan_; });
-            if (it != pressed_.end()) releaseEntry(static_cast<std::size_t>(it - pressed_.begin()));
+            if (const auto index = findPressed(currentScan_)) releaseEntry(*index);
         }
         return;
     }
@@ -88,18 +85,24 @@ void KeyEventPipeline::emitKey(HidUsage out, std::int32_t value) {
         else if (value == 0) releaseOutput(out, *key);
         return;
     }
-    auto it = std::find_if(pressed_.begin(), pressed_.end(),
-                           [&](const Pressed& p) { return p.inputScan == currentScan_; });
+    const auto index = findPressed(currentScan_);
     if (value == 1) {
-        if (it != pressed_.end()) return;
+        if (index) return;
         const bool unchanged = (out.page << 16 | out.usage) == currentScan_;
         const auto key = unchanged ? std::optional<std::uint16_t>(currentKey_) : reportedKeyFromUsage(out);
         if (!key) return;
         pressed_.push_back({currentScan_, currentKey_, out, *key});
         pressOutput(out, *key);
-    } else if (value == 0 && it != pressed_.end()) {
-        releaseEntry(static_cast<std::size_t>(it - pressed_.begin()));
+    } else if (value == 0 && index) {
+        releaseEntry(*index);
     }
+}
+
+std::optional<std::size_t> KeyEventPipeline::findPressed(std::uint32_t inputScan) const {
+    for (std::size_t i = 0; i < pressed_.size(); ++i) {
+        if (pressed_[i].inputScan == inputScan) return i;
+    }
+    return std::nullopt;
 }
 
 void KeyEventPipeline::releaseAll() {

@@ -15,6 +15,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "driver/key_filter.h"
@@ -73,6 +74,8 @@ private:
     void pressOutput(HidUsage out, std::uint16_t key);
     void releaseOutput(HidUsage out, std::uint16_t key);
     void releaseEntry(std::size_t index);
+    // Index in pressed_ of the press made by this physical key, if any.
+    std::optional<std::size_t> findPressed(std::uint32_t inputScan) const;
 
     KeyEventSink& sink_;
     KeyDispatcher& dispatcher_;
