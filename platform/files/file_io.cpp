@@ -1,5 +1,7 @@
 #include "platform/files/file_io.h"
 
+#include "platform/glue/owners.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,35 +12,7 @@
 
 namespace {
 
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = other.fd_;
-            other.fd_ = -1;
-        }
-        return *this;
-    }
-    ~Fd() { reset(); }
-    int get() const { return fd_; }
-    // Closes now and reports close's own failure (delayed write errors).
-    int close() {
-        const int r = ::close(fd_);
-        fd_ = -1;
-        return r == 0 ? 0 : -errno;
-    }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-};
+using vexa::Fd;
 
 // O_NOFOLLOW|O_DIRECTORY on a symbolic link fails with ENOTDIR; tell the
 // two cases apart for a clear status.
