@@ -25,7 +25,17 @@ bool Dictionary::erase(std::string_view key) {
     return true;
 }
 
-bool operator==(const Dictionary& a, const Dictionary& b) { return a.entries_ == b.entries_; }
+void Dictionary::addEntry(Value key, Value value) {
+    if (auto* text = key.get<std::string>()) {
+        set(std::move(*text), std::move(value));
+    } else {
+        others_.push_back({std::move(key), std::move(value)});
+    }
+}
+
+std::size_t Dictionary::size() const { return entries_.size() + others_.size(); }
+
+bool operator==(const Dictionary& a, const Dictionary& b) { return a.entries_ == b.entries_ && a.others_ == b.others_; }
 
 namespace {
 
