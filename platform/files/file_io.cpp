@@ -1,5 +1,6 @@
 #include "platform/files/file_io.h"
 
+#include "platform/glue/log.h"
 #include "platform/glue/owners.h"
 
 #include <fcntl.h>
@@ -9,10 +10,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 namespace {
 
 using vexa::Fd;
+using vexa::logErrno;
+
+vexa::files::FolderSync folderSync = &vexa::files::syncFolder;
 
 // O_NOFOLLOW|O_DIRECTORY on a symbolic link fails with ENOTDIR; tell the
 // two cases apart for a clear status.
@@ -140,12 +145,23 @@ ErrorCode vexa::files::writeFileAtomically(const std::string& path, std::span<co
         ::unlink(temp.c_str());
         return r;
     }
-    // Make the rename itself durable.
+    // Make the rename itself durable. The new file is in place already, so
+    // a failure here is no failed write: reporting one would tell the user
+    // a saved file was not saved.
+    if (const ErrorCode synced = folderSync(folder); synced != 0) {
+        logErrno(synced, SD_WARNING "%s: saved, but its folder could not be flushed to disk", path.c_str());
+    }
+    return 0;
+}
+
+ErrorCode vexa::files::syncFolder(const std::string& folder) {
     Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0) return -errno;
     if (::fsync(dir.get()) != 0) return -errno;
     return 0;
 }
+
+vexa::files::FolderSync vexa::files::setFolderSync(FolderSync sync) { return std::exchange(folderSync, sync); }
 
 vexa::Error vexa::files::fileWriteError(const std::string& path, int errnum) {
     // Foundation's file-write codes, so the error reads like the platform's.

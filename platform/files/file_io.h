@@ -35,8 +35,17 @@ ErrorCode readRegularFileBelow(const std::string& base, const std::string& relat
 // the same folder is written and flushed to disk, renamed over `path`, and
 // the folder is flushed. A reader sees the whole old or the whole new file.
 // The new file has mode 0600. Returns 0 or a negative errno; on failure the
-// old file is unchanged and no temporary file is left.
+// old file is unchanged and no temporary file is left. Once the rename has
+// put the new file in place the write has succeeded: a folder that cannot be
+// flushed is logged as a warning and 0 is returned.
 ErrorCode writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes);
+
+// Flushes a folder's entries to disk: 0 or a negative errno.
+using FolderSync = ErrorCode (*)(const std::string& folder);
+ErrorCode syncFolder(const std::string& folder);
+// Makes writeFileAtomically flush folders with `sync` (tests use one that
+// fails); returns the one used before.
+FolderSync setFolderSync(FolderSync sync);
 
 // The error object for a failed write of `path`: domain "NSCocoaErrorDomain"
 // with the file-write code matching `errnum`, a message naming the file and

@@ -1,10 +1,14 @@
+// The current preference file: its path, writing it whole and atomically, reading it, and what counts as no file.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <systemd/sd-daemon.h>
+
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -128,6 +132,31 @@ TEST_F(PrefsTest, AFailedWriteGivesAnErrorObjectWithThePosixErrorUnderneath) {
         // Without a slot the failure is still reported.
         EXPECT_EQ(KZ730writeNewPrefFile(user.c_str(), &root, nullptr), KZ730_ERR_WRITE_FAILED);
     }
+}
+
+// Once the new file is in place the save has worked: the editor must not
+// report a failure (and skip telling the daemon) for the folder's flush.
+TEST_F(PrefsTest, ASaveIsDoneOnceTheFileIsInPlaceEvenIfTheFolderCannotBeFlushed) {
+    writeCurrent(Dictionary{{"VexaKeyMap", Dictionary{{KZ714_TYPE_ANSI, data(table(1))}}}});
+    const Dictionary next{{"VexaKeyMap", Dictionary{{KZ714_TYPE_ANSI, data(table(2))}}}};
+    static std::vector<std::string> flushed;
+    flushed.clear();
+    const auto before = vexa::files::setFolderSync([](const std::string& folder) -> ErrorCode {
+        flushed.push_back(folder);
+        return -EIO;
+    });
+    std::optional<vexa::Error> error = vexa::Error::posix(EIO);
+    ::testing::internal::CaptureStderr();
+    const ErrorCode r = KZ730writeNewPrefFile(user.c_str(), &next, &error);
+    const std::string log = ::testing::internal::GetCapturedStderr();
+    vexa::files::setFolderSync(before);
+
+    EXPECT_EQ(r, 0);
+    EXPECT_FALSE(error.has_value());
+    EXPECT_EQ(KZ730readNewPrefFile(user.c_str()), next);
+    EXPECT_EQ(flushed, std::vector<std::string>{home / "Library/Preferences"});
+    EXPECT_EQ(log, std::string(SD_WARNING) + prefPath() + ": saved, but its folder could not be flushed to disk: " +
+                       std::strerror(EIO) + "\n");
 }
 
 TEST_F(PrefsTest, UnsafeOrUnreadableFilesCountAsNoFile) {
