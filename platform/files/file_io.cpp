@@ -55,19 +55,25 @@ int writeAll(int fd, std::span<const std::uint8_t> bytes) {
 
 namespace {
 
+enum class Links { Refuse, Follow };
+
 // Reads `name` relative to the folder `dirfd` (or the working directory).
-ErrorCode readRegularFileAt(int dirfd, const char* name, std::vector<std::uint8_t>& out, std::size_t maxSize) {
+// With Links::Refuse a symbolic link as the last part of `name` is refused.
+ErrorCode readRegularFileAt(int dirfd, const char* name, std::vector<std::uint8_t>& out, std::size_t maxSize,
+                            Links links = Links::Refuse) {
     out.clear();
+    const bool follow = links == Links::Follow;
     // Look before opening: a FIFO or device is refused without being opened.
     struct stat before {};
-    if (::fstatat(dirfd, name, &before, AT_SYMLINK_NOFOLLOW) != 0) return -errno;
+    if (::fstatat(dirfd, name, &before, follow ? 0 : AT_SYMLINK_NOFOLLOW) != 0) return -errno;
     if (S_ISLNK(before.st_mode)) return -ELOOP;
     if (!S_ISREG(before.st_mode)) return -EINVAL;
     if (static_cast<std::uint64_t>(before.st_size) > maxSize) return -EFBIG;
 
-    // The name may have been swapped since; O_NOFOLLOW and O_NONBLOCK keep
-    // the open itself harmless, and fstat checks that it is the same file.
-    Fd fd(::openat(dirfd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    // The name may have been swapped since; O_NONBLOCK (and O_NOFOLLOW when
+    // links are refused) keep the open itself harmless, and fstat checks
+    // that it is the same file.
+    Fd fd(::openat(dirfd, name, O_RDONLY | (follow ? 0 : O_NOFOLLOW) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.get() < 0) return -errno;
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return -errno;
@@ -104,6 +110,11 @@ ErrorCode readRegularFileAt(int dirfd, const char* name, std::vector<std::uint8_
 ErrorCode vexa::files::readRegularFile(const std::string& path, std::vector<std::uint8_t>& out,
                                        std::size_t maxSize) {
     return readRegularFileAt(AT_FDCWD, path.c_str(), out, maxSize);
+}
+
+ErrorCode vexa::files::readRegularFileFollowingLinks(const std::string& path, std::vector<std::uint8_t>& out,
+                                                     std::size_t maxSize) {
+    return readRegularFileAt(AT_FDCWD, path.c_str(), out, maxSize, Links::Follow);
 }
 
 ErrorCode vexa::files::readRegularFileBelow(const std::string& base, const std::string& relative,

@@ -1,5 +1,5 @@
-// Whole-file reading that is safe on files another user controls, and
-// atomic whole-file replacement.
+// Whole-file reading that is safe on files another user controls (regular
+// files only, never blocking, a size cap), and atomic whole-file replacement.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +22,12 @@ inline constexpr std::size_t kMaxFileSize = 1024 * 1024;
 // could block), -EFBIG when the file is larger than `maxSize`.
 ErrorCode readRegularFile(const std::string& path, std::vector<std::uint8_t>& out,
                           std::size_t maxSize = kMaxFileSize);
+
+// Like readRegularFile, but a symbolic link anywhere in `path` is followed
+// with the rights of the process (or of the file-system identity it has
+// taken), so the kernel allows exactly what they allow.
+ErrorCode readRegularFileFollowingLinks(const std::string& path, std::vector<std::uint8_t>& out,
+                                        std::size_t maxSize = kMaxFileSize);
 
 // Like readRegularFile for `base` + "/" + `relative`, where `base` is a
 // trusted folder (it may itself be reached through symbolic links) and no

@@ -161,24 +161,21 @@ TEST_F(PrefsTest, ASaveIsDoneOnceTheFileIsInPlaceEvenIfTheFolderCannotBeFlushed)
 
 TEST_F(PrefsTest, UnsafeOrUnreadableFilesCountAsNoFile) {
     const Dictionary valid{{"VexaKeyMap", Dictionary{{KZ714_TYPE_ANSI, data(table(1))}}}};
-    const auto validBytes = vexa::archive::archivedDataWithRootObject(valid);
     const struct {
         const char* what;
         std::function<void()> arrange;
     } cases[] = {
         {"missing", [] {}},
-        {"symbolic link to a valid file",
+        {"symbolic link to nothing",
          [&] {
-             writeTestFile(home / "elsewhere.prefs", validBytes);
              std::filesystem::create_directories(home / "Library/Preferences");
-             ASSERT_EQ(::symlink((home / "elsewhere.prefs").c_str(), prefPath().c_str()), 0);
+             ASSERT_EQ(::symlink((home / "gone.prefs").c_str(), prefPath().c_str()), 0);
          }},
-        {"Preferences folder is a symbolic link to another folder holding a valid file",
+        {"symbolic link to a FIFO",
          [&] {
-             std::filesystem::create_directories(home / "other/Preferences");
-             writeTestFile(home / "other/Preferences/VexaKeyboard_64bit.prefs", validBytes);
-             std::filesystem::create_directories(home / "Library");
-             ASSERT_EQ(::symlink((home / "other/Preferences").c_str(), (home / "Library/Preferences").c_str()), 0);
+             ASSERT_EQ(::mkfifo((home / "fifo").c_str(), 0600), 0);
+             std::filesystem::create_directories(home / "Library/Preferences");
+             ASSERT_EQ(::symlink((home / "fifo").c_str(), prefPath().c_str()), 0);
          }},
         {"FIFO",
          [&] {
@@ -202,6 +199,7 @@ TEST_F(PrefsTest, UnsafeOrUnreadableFilesCountAsNoFile) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         std::filesystem::remove_all(home / "Library");
+        std::filesystem::remove(home / "fifo");
         c.arrange();
         EXPECT_EQ(KZ730readNewPrefFile(user.c_str()), std::nullopt);
         Table t = table(3);
