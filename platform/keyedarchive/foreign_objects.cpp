@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -99,6 +100,24 @@ std::string keyOf(plist_t keyNode) {
     return out;
 }
 
+// A binary property list may name one key twice; readers disagree on which
+// value wins, so such an object cannot be written back faithfully.
+bool hasUniqueKeys(plist_t dict) {
+    std::unordered_set<std::string> keys;
+    plist_dict_iter it = nullptr;
+    plist_dict_new_iter(dict, &it);
+    std::unique_ptr<void, decltype(&std::free)> owned(it, &std::free);
+    for (;;) {
+        char* key = nullptr;
+        plist_t value = nullptr;
+        plist_dict_next_item(dict, it, &key, &value);
+        if (value == nullptr) return true;
+        const bool fresh = keys.insert(key != nullptr ? key : "").second;
+        std::free(key);
+        if (!fresh) return false;
+    }
+}
+
 }  // namespace
 
 bool isSoundForeignGraph(const ForeignObjects& objects, std::uint64_t index,
@@ -133,6 +152,8 @@ bool isSoundForeignGraph(const ForeignObjects& objects, std::uint64_t index,
                     plist_get_data_ptr(node, &length);
                     bytes += length;
                     return true;
+                case PLIST_DICT:
+                    return hasUniqueKeys(node);
                 case PLIST_DATE:
                     return false;
                 default:

@@ -38,8 +38,9 @@ bool isWideInteger(plist_t node);
 bool forEachNode(plist_t node, const std::function<bool(plist_t)>& visit);
 
 // Checks everything reachable from object `index` through UIDs: each UID
-// names an object of the archive ($null included), texts are UTF-8, and
-// there are no bare dates (keyed archives keep dates as NSDate objects).
+// names an object of the archive ($null included), texts are UTF-8, no
+// dictionary names a key twice, and there are no bare dates (keyed archives
+// keep dates as NSDate objects).
 // `spend` is told the text and data bytes of each object reached and
 // returns false when the decoding budget is exhausted. Cycles are allowed.
 bool isSoundForeignGraph(const ForeignObjects& objects, std::uint64_t index,

@@ -4,7 +4,13 @@
 
 namespace vexa::archive {
 
+Dictionary::Dictionary() = default;
 Dictionary::Dictionary(std::initializer_list<std::pair<const std::string, Value>> entries) : entries_(entries) {}
+Dictionary::Dictionary(const Dictionary&) = default;
+Dictionary::Dictionary(Dictionary&&) noexcept = default;
+Dictionary& Dictionary::operator=(const Dictionary&) = default;
+Dictionary& Dictionary::operator=(Dictionary&&) noexcept = default;
+Dictionary::~Dictionary() = default;
 
 const Value* Dictionary::find(std::string_view key) const {
     const auto it = entries_.find(key);

@@ -60,8 +60,14 @@ public:
     using Map = std::map<std::string, Value, std::less<>>;
     struct OtherEntry;
 
-    Dictionary() = default;
+    Dictionary();
     Dictionary(std::initializer_list<std::pair<const std::string, Value>> entries);
+    // Defined where OtherEntry is complete.
+    Dictionary(const Dictionary&);
+    Dictionary(Dictionary&&) noexcept;
+    Dictionary& operator=(const Dictionary&);
+    Dictionary& operator=(Dictionary&&) noexcept;
+    ~Dictionary();
 
     // The value under `key`, or null.
     const Value* find(std::string_view key) const;

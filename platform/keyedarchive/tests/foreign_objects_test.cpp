@@ -2,7 +2,9 @@
 // shared as before, and compared by their object graph.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <string_view>
 
 #include "platform/keyedarchive/keyed_archive.h"
 #include "plist_builder.h"
@@ -189,6 +191,23 @@ TEST(ForeignObjects, CompareByTheirWholeGraph) {
     const auto wide = decode([](ArchiveBuilder& b) { return b.wideInteger(5); });
     ASSERT_TRUE(wide.has_value());
     EXPECT_NE(*wide->get<Dictionary>()->find("x"), Value(5));
+}
+
+// A binary property list can name one key twice inside an object; readers
+// disagree on which value counts, so the file is refused rather than
+// written back as something else.
+TEST(ForeignObjects, AnObjectNamingAKeyTwiceIsRefused) {
+    ArchiveBuilder b;
+    const auto cls = b.classRecord("NSDictionary", {"NSDictionary", "NSObject"});
+    const auto other = classOf(b, "VXThing");
+    const auto thing = b.add(b.object({{"name", plist_new_string("a")}, {"namf", plist_new_string("b")}}, other));
+    auto archive = b.finish(b.add(b.dictObject({b.string("x")}, {thing}, cls)));
+    ASSERT_TRUE(unarchiveRootObject(archive).has_value());
+    const std::string_view renamed("namf");
+    const auto at = std::search(archive.begin(), archive.end(), renamed.begin(), renamed.end());
+    ASSERT_NE(at, archive.end());
+    at[3] = 'e';
+    EXPECT_EQ(unarchiveRootObject(archive), std::nullopt);
 }
 
 }  // namespace
