@@ -64,6 +64,20 @@ bool isWideInteger(plist_t node) {
     return wide;
 }
 
+bool forEachEntry(plist_t dict, const std::function<bool(const char* key, plist_t value)>& visit) {
+    plist_dict_iter it = nullptr;
+    plist_dict_new_iter(dict, &it);
+    std::unique_ptr<void, decltype(&std::free)> owned(it, &std::free);
+    for (;;) {
+        char* key = nullptr;
+        plist_t value = nullptr;
+        plist_dict_next_item(dict, it, &key, &value);
+        if (value == nullptr) return true;
+        std::unique_ptr<char, decltype(&std::free)> ownedKey(key, &std::free);
+        if (!visit(key != nullptr ? key : "", value)) return false;
+    }
+}
+
 bool forEachNode(plist_t node, const std::function<bool(plist_t)>& visit) {
     if (!visit(node)) return false;
     switch (plist_get_node_type(node)) {
@@ -74,17 +88,8 @@ bool forEachNode(plist_t node, const std::function<bool(plist_t)>& visit) {
             }
             return true;
         }
-        case PLIST_DICT: {
-            plist_dict_iter it = nullptr;
-            plist_dict_new_iter(node, &it);
-            std::unique_ptr<void, decltype(&std::free)> owned(it, &std::free);
-            for (;;) {
-                plist_t value = nullptr;
-                plist_dict_next_item(node, it, nullptr, &value);
-                if (value == nullptr) return true;
-                if (!visit(plist_dict_item_get_key(value)) || !forEachNode(value, visit)) return false;
-            }
-        }
+        case PLIST_DICT:
+            return forEachEntry(node, [&](const char*, plist_t value) { return forEachNode(value, visit); });
         default:
             return true;
     }
@@ -92,30 +97,15 @@ bool forEachNode(plist_t node, const std::function<bool(plist_t)>& visit) {
 
 namespace {
 
-std::string keyOf(plist_t keyNode) {
-    char* key = nullptr;
-    plist_get_key_val(keyNode, &key);
-    std::string out = key != nullptr ? key : "";
-    std::free(key);
-    return out;
-}
-
-// A binary property list may name one key twice; readers disagree on which
-// value wins, so such an object cannot be written back faithfully.
-bool hasUniqueKeys(plist_t dict) {
+// Keys are UTF-8 and named once: a binary property list may name one key
+// twice, readers disagree on which value wins, and such an object cannot be
+// written back faithfully.
+bool hasSoundKeys(plist_t dict, std::uint64_t& bytes) {
     std::unordered_set<std::string> keys;
-    plist_dict_iter it = nullptr;
-    plist_dict_new_iter(dict, &it);
-    std::unique_ptr<void, decltype(&std::free)> owned(it, &std::free);
-    for (;;) {
-        char* key = nullptr;
-        plist_t value = nullptr;
-        plist_dict_next_item(dict, it, &key, &value);
-        if (value == nullptr) return true;
-        const bool fresh = keys.insert(key != nullptr ? key : "").second;
-        std::free(key);
-        if (!fresh) return false;
-    }
+    return forEachEntry(dict, [&](const char* key, plist_t) {
+        bytes += std::strlen(key);
+        return isValidUtf8(key) && keys.insert(key).second;
+    });
 }
 
 }  // namespace
@@ -143,17 +133,12 @@ bool isSoundForeignGraph(const ForeignObjects& objects, std::uint64_t index,
                     bytes += length;
                     return s != nullptr && isValidUtf8(std::string_view(s, length));
                 }
-                case PLIST_KEY: {
-                    const std::string key = keyOf(node);
-                    bytes += key.size();
-                    return isValidUtf8(key);
-                }
                 case PLIST_DATA:
                     plist_get_data_ptr(node, &length);
                     bytes += length;
                     return true;
                 case PLIST_DICT:
-                    return hasUniqueKeys(node);
+                    return hasSoundKeys(node, bytes);
                 case PLIST_DATE:
                     return false;
                 default:
@@ -210,21 +195,12 @@ private:
                 }
                 return true;
             }
-            case PLIST_DICT: {
-                if (plist_dict_get_size(x) != plist_dict_get_size(y)) return false;
-                plist_dict_iter it = nullptr;
-                plist_dict_new_iter(x, &it);
-                std::unique_ptr<void, decltype(&std::free)> owned(it, &std::free);
-                for (;;) {
-                    char* key = nullptr;
-                    plist_t value = nullptr;
-                    plist_dict_next_item(x, it, &key, &value);
-                    if (value == nullptr) return true;
-                    plist_t other = plist_dict_get_item(y, key);
-                    std::free(key);
-                    if (other == nullptr || !same(value, other)) return false;
-                }
-            }
+            case PLIST_DICT:
+                return plist_dict_get_size(x) == plist_dict_get_size(y) &&
+                       forEachEntry(x, [&](const char* key, plist_t value) {
+                           plist_t other = plist_dict_get_item(y, key);
+                           return other != nullptr && same(value, other);
+                       });
             case PLIST_UID: {
                 std::uint64_t ux = 0, uy = 0;
                 plist_get_uid_val(x, &ux);

@@ -31,10 +31,14 @@ struct ForeignObjects {
 // it must be written in 16 bytes again, or readers take it for negative.
 bool isWideInteger(plist_t node);
 
-// Calls `visit` on `node` and on every node inside it: array items,
-// dictionary keys (PLIST_KEY nodes) and values. Stops and returns false as
-// soon as `visit` does. Nesting inside one object is bounded by the
-// structural check, so this recursion is too.
+// Calls `visit` with each key and value of a dictionary node, in order.
+// Stops and returns false as soon as `visit` does.
+bool forEachEntry(plist_t dict, const std::function<bool(const char* key, plist_t value)>& visit);
+
+// Calls `visit` on `node` and on every node inside it: array items and
+// dictionary values. Stops and returns false as soon as `visit` does.
+// Nesting inside one object is bounded by the structural check, so this
+// recursion is too.
 bool forEachNode(plist_t node, const std::function<bool(plist_t)>& visit);
 
 // Checks everything reachable from object `index` through UIDs: each UID

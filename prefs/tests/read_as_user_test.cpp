@@ -128,8 +128,24 @@ protected:
     }
     // Alice's Library/Preferences as real folders of hers.
     static void preferences() {
-        folder(alice() + "/Library", kAlice, kAlice, 0700);
-        folder(alice() + "/Library/Preferences", kAlice, kAlice, 0700);
+        folder(alice() / "Library", kAlice, kAlice, 0700);
+        folder(alice() / "Library/Preferences", kAlice, kAlice, 0700);
+    }
+    // Alice's `file` a link to `target`, which holds `content`.
+    static void linkedFile(const std::string& target, uid_t uid, gid_t gid, mode_t mode, const std::string& file,
+                           const Bytes& content) {
+        preferences();
+        put(target, content, uid, gid, mode);
+        link(target, file);
+    }
+    // Alice's Library/Preferences a link to `target`, a private folder of
+    // `owner` holding `file`'s content under its name.
+    static void linkedPreferences(const std::string& target, uid_t owner, mode_t mode, const std::string& file,
+                                  const Bytes& content) {
+        folder(alice() / "Library", kAlice, kAlice, 0700);
+        folder(target, owner, owner, 0700);
+        put(target + "/" + std::filesystem::path(file).filename().string(), content, owner, owner, mode);
+        link(target, alice() / "Library/Preferences");
     }
 
     static inline std::unique_ptr<vexa::test::TempDir> base_;
@@ -148,21 +164,9 @@ TEST_F(ReadAsUserTest, TheDaemonTheEditorAndRootReadExactlyWhatTheUserCould) {
         {"a file of the user's", [](auto& file, auto& content) { preferences(); put(file, content, kAlice, kAlice, 0600); },
          true},
         {"Preferences is a link to a folder of the user's, as dotfile managers make",
-         [](auto& file, auto& content) {
-             folder(alice() / "Library", kAlice, kAlice, 0700);
-             folder(alice() / "dotfiles", kAlice, kAlice, 0700);
-             put(alice() / "dotfiles" + "/" + std::filesystem::path(file).filename().string(), content, kAlice,
-                 kAlice, 0600);
-             link(alice() / "dotfiles", alice() / "Library/Preferences");
-         },
-         true},
+         [](auto& file, auto& content) { linkedPreferences(alice() / "dotfiles", kAlice, 0600, file, content); }, true},
         {"the file is a link to a root-only file",
-         [](auto& file, auto& content) {
-             preferences();
-             put(base() / "extra/root-only", content, 0, 0, 0600);
-             link(base() / "extra/root-only", file);
-         },
-         false},
+         [](auto& file, auto& content) { linkedFile(base() / "extra/root-only", 0, 0, 0600, file, content); }, false},
         {"the file is a hard link to another user's private file",
          [](auto& file, auto& content) {
              preferences();
@@ -171,26 +175,11 @@ TEST_F(ReadAsUserTest, TheDaemonTheEditorAndRootReadExactlyWhatTheUserCould) {
          },
          false},
         {"Preferences is a link into another user's private folder",
-         [](auto& file, auto& content) {
-             folder(alice() / "Library", kAlice, kAlice, 0700);
-             folder(bob() / "prefs", kBob, kBob, 0700);
-             put(bob() / "prefs" + "/" + std::filesystem::path(file).filename().string(), content, kBob, kBob, 0644);
-             link(bob() / "prefs", alice() / "Library/Preferences");
-         },
-         false},
+         [](auto& file, auto& content) { linkedPreferences(bob() / "prefs", kBob, 0644, file, content); }, false},
         {"the file is a link to a file the user's group may read",
-         [](auto& file, auto& content) {
-             preferences();
-             put(base() / "extra/shared", content, 0, kShared, 0640);
-             link(base() / "extra/shared", file);
-         },
-         true},
+         [](auto& file, auto& content) { linkedFile(base() / "extra/shared", 0, kShared, 0640, file, content); }, true},
         {"the file is a link to a file only root's group may read",
-         [](auto& file, auto& content) {
-             preferences();
-             put(base() / "extra/root-group", content, 0, 0, 0640);
-             link(base() / "extra/root-group", file);
-         },
+         [](auto& file, auto& content) { linkedFile(base() / "extra/root-group", 0, 0, 0640, file, content); },
          false},
         {"the file is a FIFO of the user's",
          [](auto& file, auto&) {
