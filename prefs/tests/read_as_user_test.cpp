@@ -1,5 +1,4 @@
-// Reading a user's preference files with exactly that user's rights: as root (the daemon, with only CAP_SETUID and
-// CAP_SETGID) and as the user (the editor), through links, FIFOs and other users' files.
+// Reading a user's preference files with exactly that user's rights, as root, as the daemon and as the user.
 #include <gtest/gtest.h>
 #include <grp.h>
 #include <linux/capability.h>

@@ -1,5 +1,4 @@
-// Objects the decoder does not interpret: compared by their whole object graph, and refused when they cannot be
-// written back faithfully. (That they survive a save is shown through plistlib in prefs/tests.)
+// Objects the decoder does not interpret: compared by their whole graph, refused when they cannot be written back.
 #include <gtest/gtest.h>
 
 #include <algorithm>
