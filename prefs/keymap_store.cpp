@@ -1,13 +1,12 @@
 // Tables in the root dictionary, and reading a table with its fallbacks.
-#include <sys/stat.h>
-
+#include <cerrno>
 #include <climits>
 #include <cstring>
 
-#include "platform/files/file_io.h"
 #include "platform/resourcefile/resource_file.h"
 #include "prefs/home_path.h"
 #include "prefs/prefs.h"
+#include "prefs/user_file.h"
 
 using vexa::archive::Data;
 using vexa::archive::Dictionary;
@@ -65,16 +64,13 @@ extern "C" ErrorCode KZ730readOldKeymap(const char* userName, KeymapType type, s
     if (!home) return KZ730_ERR_OLD_NO_HOME;
     const std::string path = vexa::prefs::joinHome(*home, KZ730_OLD_PREF_FILE);
     if (path.size() >= PATH_MAX) return KZ730_ERR_OLD_NO_PATH;
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return KZ730_ERR_OLD_NO_FILE;
 
-    // Read as the pref file is: no symbolic link below the home folder.
+    // Read as the current file is: with the user's rights.
     std::vector<std::uint8_t> bytes;
+    const ErrorCode read = vexa::prefs::readUserFile(userName, path, bytes);
+    if (read == -ENOENT || read == -ENOTDIR) return KZ730_ERR_OLD_NO_FILE;
     vexa::resource::ResourceFile file;
-    if (vexa::files::readRegularFileBelow(*home, KZ730_OLD_PREF_FILE, bytes) != 0 ||
-        file.openBytes(std::move(bytes)) != 0) {
-        return KZ730_ERR_OLD_CANNOT_OPEN;
-    }
+    if (read != 0 || file.openBytes(std::move(bytes)) != 0) return KZ730_ERR_OLD_CANNOT_OPEN;
     ErrorCode result = KZ730_ERR_OLD_NO_RESOURCE;
     const auto table = file.getResource(kKeymapResourceType, legacyResourceId(type));
     if (table && table->size() == KZ714_KEYMAP_SIZE) {

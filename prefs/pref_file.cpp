@@ -7,6 +7,7 @@
 #include "platform/keyedarchive/keyed_archive.h"
 #include "prefs/home_path.h"
 #include "prefs/prefs.h"
+#include "prefs/user_file.h"
 
 using vexa::archive::Dictionary;
 
@@ -25,12 +26,10 @@ std::optional<std::string> KZ730prefFilePath(const char* userName) {
 }
 
 std::optional<Dictionary> KZ730readNewPrefFile(const char* userName) {
-    // The daemon reads this as root from a folder the user controls: no
-    // symbolic link below the home folder is followed.
-    const auto home = vexa::user::homeDirectoryForUser(userName);
-    if (!home) return std::nullopt;
+    const auto path = KZ730prefFilePath(userName);
+    if (!path) return std::nullopt;
     std::vector<std::uint8_t> bytes;
-    if (vexa::files::readRegularFileBelow(*home, KZ730_PREF_FILE, bytes) != 0) return std::nullopt;
+    if (vexa::prefs::readUserFile(userName, *path, bytes) != 0) return std::nullopt;
     auto root = vexa::archive::unarchiveRootObject(bytes);
     if (!root) return std::nullopt;
     auto* dict = root->get<Dictionary>();

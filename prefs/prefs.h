@@ -10,6 +10,13 @@
 // Functions that take or return dictionaries have C++ linkage; the three
 // table reads keep C linkage. A null user name means the user running the
 // process.
+//
+// Both files are read with the named user's rights: a root process (the
+// daemon) reads another user's file with that user's file-system uid, gid
+// and groups, taken just for the read (CAP_SETUID and CAP_SETGID are all it
+// needs), so symbolic links are followed exactly as far as the user could
+// follow them. Any other process reads as itself. Either way only regular
+// files of at most 1 MiB are read, and a FIFO never blocks a read.
 #pragma once
 
 #include <cstdint>
@@ -51,8 +58,9 @@ enum : ErrorCode {
 std::optional<std::string> KZ730prefFilePath(const char* userName);
 
 // The current file's root dictionary; none when there is no path, the file
-// is missing or unsafe to read (a symbolic link, not a regular file, over
-// 1 MiB), or it does not decode to a dictionary.
+// is missing, unreadable or not a regular file or over 1 MiB, or it does not
+// decode to a dictionary. Entries the module does not interpret are kept as
+// they were read, to be written back.
 std::optional<vexa::archive::Dictionary> KZ730readNewPrefFile(const char* userName);
 
 // Writes `root` as the user's current file, atomically; creates

@@ -1,5 +1,6 @@
 #include "platform/files/file_io.h"
 
+#include "platform/glue/log.h"
 #include "platform/glue/owners.h"
 
 #include <fcntl.h>
@@ -9,10 +10,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 namespace {
 
 using vexa::Fd;
+using vexa::logErrno;
+
+vexa::files::FolderSync folderSync = &vexa::files::syncFolder;
 
 // O_NOFOLLOW|O_DIRECTORY on a symbolic link fails with ENOTDIR; tell the
 // two cases apart for a clear status.
@@ -50,19 +55,25 @@ int writeAll(int fd, std::span<const std::uint8_t> bytes) {
 
 namespace {
 
+enum class Links { Refuse, Follow };
+
 // Reads `name` relative to the folder `dirfd` (or the working directory).
-ErrorCode readRegularFileAt(int dirfd, const char* name, std::vector<std::uint8_t>& out, std::size_t maxSize) {
+// With Links::Refuse a symbolic link as the last part of `name` is refused.
+ErrorCode readRegularFileAt(int dirfd, const char* name, std::vector<std::uint8_t>& out, std::size_t maxSize,
+                            Links links = Links::Refuse) {
     out.clear();
+    const bool follow = links == Links::Follow;
     // Look before opening: a FIFO or device is refused without being opened.
     struct stat before {};
-    if (::fstatat(dirfd, name, &before, AT_SYMLINK_NOFOLLOW) != 0) return -errno;
+    if (::fstatat(dirfd, name, &before, follow ? 0 : AT_SYMLINK_NOFOLLOW) != 0) return -errno;
     if (S_ISLNK(before.st_mode)) return -ELOOP;
     if (!S_ISREG(before.st_mode)) return -EINVAL;
     if (static_cast<std::uint64_t>(before.st_size) > maxSize) return -EFBIG;
 
-    // The name may have been swapped since; O_NOFOLLOW and O_NONBLOCK keep
-    // the open itself harmless, and fstat checks that it is the same file.
-    Fd fd(::openat(dirfd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    // The name may have been swapped since; O_NONBLOCK (and O_NOFOLLOW when
+    // links are refused) keep the open itself harmless, and fstat checks
+    // that it is the same file.
+    Fd fd(::openat(dirfd, name, O_RDONLY | (follow ? 0 : O_NOFOLLOW) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.get() < 0) return -errno;
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return -errno;
@@ -99,6 +110,11 @@ ErrorCode readRegularFileAt(int dirfd, const char* name, std::vector<std::uint8_
 ErrorCode vexa::files::readRegularFile(const std::string& path, std::vector<std::uint8_t>& out,
                                        std::size_t maxSize) {
     return readRegularFileAt(AT_FDCWD, path.c_str(), out, maxSize);
+}
+
+ErrorCode vexa::files::readRegularFileFollowingLinks(const std::string& path, std::vector<std::uint8_t>& out,
+                                                     std::size_t maxSize) {
+    return readRegularFileAt(AT_FDCWD, path.c_str(), out, maxSize, Links::Follow);
 }
 
 ErrorCode vexa::files::readRegularFileBelow(const std::string& base, const std::string& relative,
@@ -140,12 +156,23 @@ ErrorCode vexa::files::writeFileAtomically(const std::string& path, std::span<co
         ::unlink(temp.c_str());
         return r;
     }
-    // Make the rename itself durable.
+    // Make the rename itself durable. The new file is in place already, so
+    // a failure here is no failed write: reporting one would tell the user
+    // a saved file was not saved.
+    if (const ErrorCode synced = folderSync(folder); synced != 0) {
+        logErrno(synced, SD_WARNING "%s: saved, but its folder could not be flushed to disk", path.c_str());
+    }
+    return 0;
+}
+
+ErrorCode vexa::files::syncFolder(const std::string& folder) {
     Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0) return -errno;
     if (::fsync(dir.get()) != 0) return -errno;
     return 0;
 }
+
+vexa::files::FolderSync vexa::files::setFolderSync(FolderSync sync) { return std::exchange(folderSync, sync); }
 
 vexa::Error vexa::files::fileWriteError(const std::string& path, int errnum) {
     // Foundation's file-write codes, so the error reads like the platform's.

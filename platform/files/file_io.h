@@ -1,5 +1,5 @@
-// Whole-file reading that is safe on files another user controls, and
-// atomic whole-file replacement.
+// Whole-file reading that is safe on files another user controls (regular
+// files only, never blocking, a size cap), and atomic whole-file replacement.
 #pragma once
 
 #include <cstddef>
@@ -23,6 +23,12 @@ inline constexpr std::size_t kMaxFileSize = 1024 * 1024;
 ErrorCode readRegularFile(const std::string& path, std::vector<std::uint8_t>& out,
                           std::size_t maxSize = kMaxFileSize);
 
+// Like readRegularFile, but a symbolic link anywhere in `path` is followed
+// with the rights of the process (or of the file-system identity it has
+// taken), so the kernel allows exactly what they allow.
+ErrorCode readRegularFileFollowingLinks(const std::string& path, std::vector<std::uint8_t>& out,
+                                        std::size_t maxSize = kMaxFileSize);
+
 // Like readRegularFile for `base` + "/" + `relative`, where `base` is a
 // trusted folder (it may itself be reached through symbolic links) and no
 // part of `relative` is followed if it is a symbolic link: a user cannot
@@ -35,8 +41,17 @@ ErrorCode readRegularFileBelow(const std::string& base, const std::string& relat
 // the same folder is written and flushed to disk, renamed over `path`, and
 // the folder is flushed. A reader sees the whole old or the whole new file.
 // The new file has mode 0600. Returns 0 or a negative errno; on failure the
-// old file is unchanged and no temporary file is left.
+// old file is unchanged and no temporary file is left. Once the rename has
+// put the new file in place the write has succeeded: a folder that cannot be
+// flushed is logged as a warning and 0 is returned.
 ErrorCode writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes);
+
+// Flushes a folder's entries to disk: 0 or a negative errno.
+using FolderSync = ErrorCode (*)(const std::string& folder);
+ErrorCode syncFolder(const std::string& folder);
+// Makes writeFileAtomically flush folders with `sync` (tests use one that
+// fails); returns the one used before.
+FolderSync setFolderSync(FolderSync sync);
 
 // The error object for a failed write of `path`: domain "NSCocoaErrorDomain"
 // with the file-write code matching `errnum`, a message naming the file and

@@ -88,6 +88,10 @@ private:
         return false;
     }
 
+    bool hasNonZeroByte(std::uint64_t pos, std::uint64_t count) const {
+        return std::any_of(bytes_.data() + pos, bytes_.data() + pos + count, [](std::uint8_t b) { return b != 0; });
+    }
+
     Object parse(std::uint64_t index) const {
         Object o;
         std::uint64_t pos;
@@ -101,6 +105,9 @@ private:
                 return o;
             case 0x1:  // integer of 1, 2, 4, 8 or 16 bytes
                 o.ok = low <= 4 && fits(pos, 1u << low, 1);
+                // libplist keeps the low 8 bytes of a 16-byte integer: only
+                // values below 2^64 (all an NSNumber holds) survive it.
+                if (o.ok && low == 4) o.ok = !hasNonZeroByte(pos, 8);
                 return o;
             case 0x2:  // real of 4 or 8 bytes
                 o.ok = (low == 2 || low == 3) && fits(pos, 1u << low, 1);

@@ -17,9 +17,9 @@ struct BinaryPlistLimits {
 
 // True when `bytes` is a "bplist00" property list whose reachable objects
 // all lie inside the object area, use only the kinds a keyed archive needs
-// (booleans, integers, reals, dates, data, texts without NUL characters,
-// UIDs, arrays, dictionaries with text keys), reference only existing objects, contain no cycle, and
-// expand within `limits`.
+// (booleans, integers below 2^64, reals, dates, data, texts without NUL
+// characters, UIDs, arrays, dictionaries with text keys), reference only
+// existing objects, contain no cycle, and expand within `limits`.
 bool isWellFormedBinaryPlist(std::span<const std::uint8_t> bytes, const BinaryPlistLimits& limits = {});
 
 }  // namespace vexa::archive

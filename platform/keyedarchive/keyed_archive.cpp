@@ -6,8 +6,10 @@
 #include <map>
 #include <memory>
 #include <string_view>
+#include <unordered_map>
 
 #include "platform/keyedarchive/bplist_check.h"
+#include "platform/keyedarchive/foreign_objects.h"
 
 namespace vexa::archive {
 namespace {
@@ -20,41 +22,6 @@ struct PlistFree {
     void operator()(plist_t p) const { plist_free(p); }
 };
 using PlistPtr = std::unique_ptr<void, PlistFree>;
-
-bool isValidUtf8(std::string_view s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        std::size_t extra;
-        std::uint32_t cp;
-        if (c == 0) return false;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            extra = 1;
-            cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            extra = 2;
-            cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            extra = 3;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (s.size() - i <= extra) return false;
-        for (std::size_t k = 1; k <= extra; ++k) {
-            const auto cc = static_cast<unsigned char>(s[i + k]);
-            if ((cc & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        static constexpr std::uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        i += extra + 1;
-    }
-    return true;
-}
 
 std::string stringOf(plist_t node) {
     char* s = nullptr;
@@ -162,13 +129,19 @@ private:
                 const auto index = a.reserve();
                 PlistPtr keys(plist_new_array());
                 PlistPtr objects(plist_new_array());
-                for (const auto& [key, item] : dict) {
-                    const auto keyUid = a.encodeString(key);
-                    if (!keyUid) return std::nullopt;
+                auto add = [&](std::optional<std::uint64_t> keyUid, const Value& item) {
+                    if (!keyUid) return false;
                     const auto itemUid = a.encode(item, depth + 1);
-                    if (!itemUid) return std::nullopt;
+                    if (!itemUid) return false;
                     plist_array_append_item(keys.get(), plist_new_uid(*keyUid));
                     plist_array_append_item(objects.get(), plist_new_uid(*itemUid));
+                    return true;
+                };
+                for (const auto& [key, item] : dict) {
+                    if (!add(a.encodeString(key), item)) return std::nullopt;
+                }
+                for (const auto& other : dict.otherEntries()) {
+                    if (!add(a.encode(other.key, depth + 1), other.value)) return std::nullopt;
                 }
                 plist_t node = plist_new_dict();
                 plist_dict_set_item(node, "NS.keys", keys.release());
@@ -179,23 +152,64 @@ private:
                 a.fill(index, node);
                 return index;
             }
+            std::optional<std::uint64_t> operator()(const Opaque& o) { return a.copyForeign(o); }
         };
         return std::visit(Visitor{*this, depth}, value.storage());
+    }
+
+    // Copies a foreign object and everything it references from the archive
+    // it was read from, each object once per archive written: objects that
+    // foreign values share stay shared.
+    std::optional<std::uint64_t> copyForeign(const Opaque& o) {
+        const ForeignObjects* from = o.objects();
+        if (from == nullptr || o.index() == 0 || o.index() >= from->count) return std::nullopt;
+        auto& copied = copied_[from];
+        std::vector<std::uint64_t> todo;
+        auto target = [&](std::uint64_t index) {
+            const auto [it, fresh] = copied.try_emplace(index, 0);
+            if (fresh) {
+                it->second = reserve();
+                todo.push_back(index);
+            }
+            return it->second;
+        };
+        const std::uint64_t top = target(o.index());
+        while (!todo.empty()) {
+            const std::uint64_t index = todo.back();
+            todo.pop_back();
+            plist_t node = plist_copy(from->at(index));
+            forEachNode(node, [&](plist_t n) {
+                if (plist_get_node_type(n) == PLIST_UID) {
+                    std::uint64_t uid = 0;
+                    plist_get_uid_val(n, &uid);
+                    if (uid != 0) plist_set_uid_val(n, target(uid));
+                }
+                return true;
+            });
+            fill(copied.at(index), node);
+        }
+        return top;
     }
 
     PlistPtr objects_;
     std::map<std::string, std::uint64_t, std::less<>> classes_;
     std::map<std::string, std::uint64_t, std::less<>> strings_;
+    std::map<const ForeignObjects*, std::unordered_map<std::uint64_t, std::uint64_t>> copied_;
 };
 
 // ---- Reading ---------------------------------------------------------------
 
-enum class ClassKind { Dictionary, Array, String, Data, Date };
+// Foreign: a class this program does not interpret; its objects become
+// opaque values.
+enum class ClassKind { Dictionary, Array, String, Data, Date, Foreign };
 
 class Unarchiver {
 public:
-    explicit Unarchiver(plist_t objects)
-        : objects_(objects), count_(plist_array_get_size(objects)), onPath_(count_, false) {}
+    explicit Unarchiver(std::shared_ptr<const ForeignObjects> foreign)
+        : foreign_(std::move(foreign)),
+          objects_(foreign_->objects),
+          count_(foreign_->count),
+          onPath_(count_, false) {}
 
     std::optional<Value> decode(plist_t uidNode, unsigned depth) {
         std::uint64_t index;
@@ -208,6 +222,7 @@ public:
             case PLIST_DATA:
                 return decodeData(node);
             case PLIST_UINT: {
+                if (isWideInteger(node)) return opaque(index);
                 std::uint64_t v = 0;
                 plist_get_uint_val(node, &v);
                 return Value(static_cast<std::int64_t>(v));
@@ -229,6 +244,7 @@ public:
         }
         const auto kind = classOf(node);
         if (!kind) return std::nullopt;
+        if (*kind == ClassKind::Foreign) return opaque(index);
         const bool container = *kind == ClassKind::Dictionary || *kind == ClassKind::Array;
         if (container && depth >= kMaxObjectDepth) return std::nullopt;
         onPath_[index] = true;
@@ -251,6 +267,16 @@ private:
         return true;
     }
 
+    // The object as an opaque value, once everything it references is sound
+    // and within the budget.
+    std::optional<Value> opaque(std::uint64_t index) {
+        const bool sound = isSoundForeignGraph(*foreign_, index, [this](std::uint64_t bytes) {
+            return ++nodes_ <= kMaxDecodedNodes && spend(bytes);
+        });
+        if (!sound) return std::nullopt;
+        return Value(Opaque(foreign_, index));
+    }
+
     std::optional<Value> decodeString(plist_t node) {
         std::string s = stringOf(node);
         if (!spend(s.size()) || !isValidUtf8(s)) return std::nullopt;
@@ -267,6 +293,7 @@ private:
         return Value(Data(p, p + length));
     }
 
+    // The kind of an object's class; none when its class record is malformed.
     std::optional<ClassKind> classOf(plist_t node) const {
         std::uint64_t index;
         if (!objectIndex(plist_dict_get_item(node, "$class"), index)) return std::nullopt;
@@ -282,8 +309,7 @@ private:
             {"NSDate", ClassKind::Date},
         };
         const auto it = kKnown.find(stringOf(name));
-        if (it == kKnown.end()) return std::nullopt;
-        return it->second;
+        return it == kKnown.end() ? ClassKind::Foreign : it->second;
     }
 
     // An array of UIDs under `key`, or null.
@@ -332,17 +358,20 @@ private:
                 Dictionary out;
                 for (std::uint32_t i = 0; i < n; ++i) {
                     auto key = decode(plist_array_get_item(keys, i), depth + 1);
-                    if (!key || key->get<std::string>() == nullptr) return std::nullopt;
+                    if (!key) return std::nullopt;
                     auto item = decode(plist_array_get_item(items, i), depth + 1);
                     if (!item) return std::nullopt;
-                    out.set(std::move(*key->get<std::string>()), std::move(*item));
+                    out.addEntry(std::move(*key), std::move(*item));
                 }
                 return Value(std::move(out));
             }
+            case ClassKind::Foreign:
+                break;
         }
         return std::nullopt;
     }
 
+    std::shared_ptr<const ForeignObjects> foreign_;
     plist_t objects_;
     std::uint64_t count_;
     std::vector<bool> onPath_;
@@ -375,7 +404,9 @@ std::optional<Value> unarchiveRootObject(std::span<const std::uint8_t> bytes) {
     plist_t null = plist_array_get_item(objects, 0);
     if (plist_get_node_type(null) != PLIST_STRING || stringOf(null) != "$null") return std::nullopt;
 
-    return Unarchiver(objects).decode(plist_dict_get_item(top, "root"), 0);
+    plist_t root = plist_dict_get_item(top, "root");
+    // Opaque values keep the parsed archive alive; the decoded rest is copied.
+    return Unarchiver(std::make_shared<const ForeignObjects>(archive.release(), objects)).decode(root, 0);
 }
 
 }  // namespace vexa::archive

@@ -4,7 +4,13 @@
 
 namespace vexa::archive {
 
+Dictionary::Dictionary() = default;
 Dictionary::Dictionary(std::initializer_list<std::pair<const std::string, Value>> entries) : entries_(entries) {}
+Dictionary::Dictionary(const Dictionary&) = default;
+Dictionary::Dictionary(Dictionary&&) noexcept = default;
+Dictionary& Dictionary::operator=(const Dictionary&) = default;
+Dictionary& Dictionary::operator=(Dictionary&&) noexcept = default;
+Dictionary::~Dictionary() = default;
 
 const Value* Dictionary::find(std::string_view key) const {
     const auto it = entries_.find(key);
@@ -25,7 +31,17 @@ bool Dictionary::erase(std::string_view key) {
     return true;
 }
 
-bool operator==(const Dictionary& a, const Dictionary& b) { return a.entries_ == b.entries_; }
+void Dictionary::addEntry(Value key, Value value) {
+    if (auto* text = key.get<std::string>()) {
+        set(std::move(*text), std::move(value));
+    } else {
+        others_.push_back({std::move(key), std::move(value)});
+    }
+}
+
+std::size_t Dictionary::size() const { return entries_.size() + others_.size(); }
+
+bool operator==(const Dictionary& a, const Dictionary& b) { return a.entries_ == b.entries_ && a.others_ == b.others_; }
 
 namespace {
 

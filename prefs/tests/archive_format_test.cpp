@@ -1,7 +1,7 @@
 // Keyed archives shared with another implementation of the format: Debian's
 // python3 plistlib reads the file we write and finds UID values where the
-// graph has references, and writes a file laid out as the platform's
-// archiver writes one, which we read.
+// graph has references, and writes files laid out as the platform's archiver
+// writes them, which we read and update without losing what we do not interpret.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -28,11 +28,11 @@ std::string hex(const Table& t) {
     return s;
 }
 
-// Runs a script with a file as its argument; returns its exit status and
-// standard output.
-std::pair<int, std::string> runPython(const char* script, const std::string& path) {
+// Runs a script with its arguments (a file path last); returns its exit
+// status and standard output.
+std::pair<int, std::string> runPython(const std::string& scriptAndArguments, const std::string& path) {
     const std::string command =
-        std::string("PYTHONIOENCODING=utf-8 ") + VEXA_PYTHON3 + " " + script + " '" + path + "'";
+        std::string("PYTHONIOENCODING=utf-8 ") + VEXA_PYTHON3 + " " + scriptAndArguments + " '" + path + "'";
     FILE* pipe = ::popen(command.c_str(), "r");
     EXPECT_NE(pipe, nullptr);
     if (pipe == nullptr) return {-1, {}};
@@ -112,6 +112,41 @@ TEST_F(PrefsTest, AFileFromThePlatformsArchiverIsReadAndUpdatedWithoutLoss) {
                                    std::string("Größe ✓ 設定=real:2.5")}) {
         EXPECT_NE(out.find(line + "\n"), std::string::npos) << line;
     }
+}
+
+// A file holding, beside the tables, objects the suite does not interpret
+// (other classes, numbers above INT64_MAX, number keys, shared objects and a
+// cycle): the tables are read, a save writes new ones, and plistlib finds
+// every other entry as it was.
+TEST_F(PrefsTest, EntriesOfOtherKindsSurviveASaveAsPlistlibSeesThem) {
+    const std::string script = std::string(VEXA_FOREIGN_ENTRIES_SCRIPT);
+    std::filesystem::create_directories(home / "Library/Preferences");
+    ASSERT_EQ(runPython(script + " write", prefPath()).first, 0);
+    const auto [shown, before] = runPython(script + " show", prefPath());
+    ASSERT_EQ(shown, 0) << before;
+    const std::string foreign = before.substr(before.find("--\n"));
+    for (const char* kind : {"NSNull", "NSURL", "NSUUID", "NSMutableSet", "VXNode", "int:18446744073709551615",
+                             "root int:42 = str:answer", "VexaKeyMap int:7 = str:seven", "root str:null = @0"}) {
+        EXPECT_NE(foreign.find(kind), std::string::npos) << kind;
+    }
+
+    Table ansi{}, jis{};
+    EXPECT_EQ(KZ730readKeymap(user.c_str(), KZ714_TYPE_ANSI, ansi.data()), 0);
+    EXPECT_EQ(KZ730readKeymap(user.c_str(), KZ714_TYPE_JIS, jis.data()), 0);
+    EXPECT_EQ("Vexa Orla ANSI = data:" + hex(ansi) + "\nVexa Orla JIS = data:" + hex(jis) + "\n" + foreign, before);
+    EXPECT_NE(ansi, defaultTable(KZ714_TYPE_ANSI));
+    EXPECT_TRUE(errorStack().empty());
+
+    // The editor's save.
+    auto root = KZ730readNewPrefFile(user.c_str());
+    ASSERT_TRUE(root.has_value());
+    ASSERT_EQ(KZ730setKeymapToPrefData(&*root, KZ714_TYPE_ANSI, table(3).data()), 0);
+    ASSERT_EQ(KZ730setKeymapToPrefData(&*root, KZ714_TYPE_JIS, table(4).data()), 0);
+    ASSERT_EQ(KZ730writeNewPrefFile(user.c_str(), &*root, nullptr), 0);
+
+    const auto [status, after] = runPython(script + " show", prefPath());
+    ASSERT_EQ(status, 0) << after;
+    EXPECT_EQ(after, "Vexa Orla ANSI = data:" + hex(table(3)) + "\nVexa Orla JIS = data:" + hex(table(4)) + "\n" + foreign);
 }
 
 }  // namespace

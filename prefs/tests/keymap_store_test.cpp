@@ -1,3 +1,4 @@
+// Tables in the root dictionary, and reading a table from the current file, else the legacy file, else the defaults.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -194,13 +195,16 @@ TEST_F(PrefsTest, ReadOldKeymapReportsEachFailureAndLeavesTheTable) {
              ASSERT_EQ(::mkfifo(oldPath().c_str(), 0600), 0);
          },
          nullptr, KZ714_TYPE_ANSI, KZ730_ERR_OLD_CANNOT_OPEN},
-        {"symbolic link to a good file",
+        {"symbolic link to nothing",
          [&] {
-             writeTestFile(home / "old.prefs", vexa::test::makeResourceFile(legacy(true, true)));
              std::filesystem::create_directories(home / "Library/Preferences");
              ASSERT_EQ(::symlink((home / "old.prefs").c_str(), oldPath().c_str()), 0);
          },
-         nullptr, KZ714_TYPE_ANSI, KZ730_ERR_OLD_CANNOT_OPEN},
+         nullptr, KZ714_TYPE_ANSI, KZ730_ERR_OLD_NO_FILE},
+        {"Preferences is a file", [&] { writeTestFile(home / "Library/Preferences", {1}); }, nullptr,
+         KZ714_TYPE_ANSI, KZ730_ERR_OLD_NO_FILE},
+        {"folder", [&] { std::filesystem::create_directories(oldPath()); }, nullptr, KZ714_TYPE_ANSI,
+         KZ730_ERR_OLD_CANNOT_OPEN},
         {"no resource for the type", [&] { writeLegacy(legacy(false, true)); }, nullptr, KZ714_TYPE_ANSI,
          KZ730_ERR_OLD_NO_RESOURCE},
         {"resource of 255 bytes", [&] { writeLegacy({{kKcoD, 101, Data(255, 1), ""}}); }, nullptr, KZ714_TYPE_ANSI,

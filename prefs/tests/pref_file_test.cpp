@@ -1,10 +1,14 @@
+// The current preference file: its path, writing it whole and atomically, reading it, and what counts as no file.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <systemd/sd-daemon.h>
+
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -130,26 +134,48 @@ TEST_F(PrefsTest, AFailedWriteGivesAnErrorObjectWithThePosixErrorUnderneath) {
     }
 }
 
+// Once the new file is in place the save has worked: the editor must not
+// report a failure (and skip telling the daemon) for the folder's flush.
+TEST_F(PrefsTest, ASaveIsDoneOnceTheFileIsInPlaceEvenIfTheFolderCannotBeFlushed) {
+    writeCurrent(Dictionary{{"VexaKeyMap", Dictionary{{KZ714_TYPE_ANSI, data(table(1))}}}});
+    const Dictionary next{{"VexaKeyMap", Dictionary{{KZ714_TYPE_ANSI, data(table(2))}}}};
+    static std::vector<std::string> flushed;
+    flushed.clear();
+    const auto before = vexa::files::setFolderSync([](const std::string& folder) -> ErrorCode {
+        flushed.push_back(folder);
+        return -EIO;
+    });
+    std::optional<vexa::Error> error = vexa::Error::posix(EIO);
+    ::testing::internal::CaptureStderr();
+    const ErrorCode r = KZ730writeNewPrefFile(user.c_str(), &next, &error);
+    const std::string log = ::testing::internal::GetCapturedStderr();
+    vexa::files::setFolderSync(before);
+
+    EXPECT_EQ(r, 0);
+    EXPECT_FALSE(error.has_value());
+    EXPECT_EQ(KZ730readNewPrefFile(user.c_str()), next);
+    EXPECT_EQ(flushed, std::vector<std::string>{home / "Library/Preferences"});
+    EXPECT_EQ(log, std::string(SD_WARNING) + prefPath() + ": saved, but its folder could not be flushed to disk: " +
+                       std::strerror(EIO) + "\n");
+}
+
 TEST_F(PrefsTest, UnsafeOrUnreadableFilesCountAsNoFile) {
     const Dictionary valid{{"VexaKeyMap", Dictionary{{KZ714_TYPE_ANSI, data(table(1))}}}};
-    const auto validBytes = vexa::archive::archivedDataWithRootObject(valid);
     const struct {
         const char* what;
         std::function<void()> arrange;
     } cases[] = {
         {"missing", [] {}},
-        {"symbolic link to a valid file",
+        {"symbolic link to nothing",
          [&] {
-             writeTestFile(home / "elsewhere.prefs", validBytes);
              std::filesystem::create_directories(home / "Library/Preferences");
-             ASSERT_EQ(::symlink((home / "elsewhere.prefs").c_str(), prefPath().c_str()), 0);
+             ASSERT_EQ(::symlink((home / "gone.prefs").c_str(), prefPath().c_str()), 0);
          }},
-        {"Preferences folder is a symbolic link to another folder holding a valid file",
+        {"symbolic link to a FIFO",
          [&] {
-             std::filesystem::create_directories(home / "other/Preferences");
-             writeTestFile(home / "other/Preferences/VexaKeyboard_64bit.prefs", validBytes);
-             std::filesystem::create_directories(home / "Library");
-             ASSERT_EQ(::symlink((home / "other/Preferences").c_str(), (home / "Library/Preferences").c_str()), 0);
+             ASSERT_EQ(::mkfifo((home / "fifo").c_str(), 0600), 0);
+             std::filesystem::create_directories(home / "Library/Preferences");
+             ASSERT_EQ(::symlink((home / "fifo").c_str(), prefPath().c_str()), 0);
          }},
         {"FIFO",
          [&] {
@@ -173,6 +199,7 @@ TEST_F(PrefsTest, UnsafeOrUnreadableFilesCountAsNoFile) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         std::filesystem::remove_all(home / "Library");
+        std::filesystem::remove(home / "fifo");
         c.arrange();
         EXPECT_EQ(KZ730readNewPrefFile(user.c_str()), std::nullopt);
         Table t = table(3);

@@ -1,6 +1,8 @@
 """Writes seed keyed archives with Python's plistlib, independently of the
 suite's encoder: the suite's own form, the platform's other forms (immutable
-classes, NS.string / NS.data objects, shared objects) and every value kind."""
+classes, NS.string / NS.data objects, shared objects), every value kind, and
+objects of classes the decoder keeps as they are (NSNull, NSURL, NSUUID,
+NSSet, a number above INT64_MAX, number keys, objects in a cycle)."""
 
 import os
 import plistlib
@@ -46,6 +48,27 @@ seeds = {
         {"NS.objects": [UID(7), UID(2), UID(13)], "$class": UID(15)},
         {"NS.keys": [], "NS.objects": [], "$class": UID(14)},
         MDICT, MARRAY]),
+    "foreign-kinds": archive([
+        {"NS.keys": [UID(i) for i in range(2, 10)], "NS.objects": [UID(i) for i in range(10, 18)], "$class": UID(18)},
+        "VexaKeyMap", "null", "url", "uuid", "set", "big", "numbers", "ring",
+        {"NS.keys": [UID(19), UID(3)], "NS.objects": [UID(20), UID(11)], "$class": UID(18)},
+        {"$class": UID(21)},
+        {"NS.base": UID(0), "NS.relative": UID(22), "$class": UID(23)},
+        {"NS.uuidbytes": bytes(range(16)), "$class": UID(24)},
+        {"NS.objects": [UID(11), UID(19), UID(25)], "$class": UID(26)},
+        2 ** 64 - 1,
+        {"NS.keys": [UID(25), UID(14)], "NS.objects": [UID(19), UID(11)], "$class": UID(27)},
+        {"next": UID(28), "name": "a", "$class": UID(29)},
+        MDICT, "Vexa Orla ANSI", table(4),
+        {"$classname": "NSNull", "$classes": ["NSNull", "NSObject"]},
+        "https://example.org/a?b=1",
+        {"$classname": "NSURL", "$classes": ["NSURL", "NSObject"]},
+        {"$classname": "NSUUID", "$classes": ["NSUUID", "NSObject"]},
+        7,
+        {"$classname": "NSSet", "$classes": ["NSSet", "NSObject"]},
+        DICT,
+        {"next": UID(17), "count": -5, "$class": UID(29)},
+        {"$classname": "VXNode", "$classes": ["VXNode", "NSObject"]}]),
     "empty-root": archive([{"NS.keys": [], "NS.objects": [], "$class": UID(2)}, MDICT]),
 }
 

@@ -35,6 +35,9 @@ TEST(BinaryPlistCheck, AcceptsOrdinaryGraphs) {
     // Text keys, 1-byte references.
     const Objects dict{{0xD1, 1, 2}, {0x51, 'k'}, {0x09}};
     EXPECT_TRUE(isWellFormedBinaryPlist(rawBinaryPlist(dict, 0, 1)));
+    // An integer of 2^64-1 in 16 bytes, as the platform writes one above INT64_MAX.
+    EXPECT_TRUE(isWellFormedBinaryPlist(
+        rawBinaryPlist({{0x14, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}}, 0)));
     const auto archive = vexa::archive::archivedDataWithRootObject(vexa::archive::Dictionary{{"k", 1}});
     EXPECT_TRUE(isWellFormedBinaryPlist(archive));
 }
@@ -68,6 +71,10 @@ TEST(BinaryPlistCheck, RefusesWhatLibplistCannotReadSafely) {
         {"NUL inside an ASCII text (libplist asserts)", rawBinaryPlist({{0x53, 'a', 0, 'b'}}, 0)},
         {"NUL inside a UTF-16 text", rawBinaryPlist({{0x62, 0, 'a', 0, 0}}, 0)},
         {"3-byte UID", rawBinaryPlist({{0x82, 0, 0, 1}}, 0)},
+        {"16-byte integer of 2^64 (libplist keeps only its low half)",
+         rawBinaryPlist({{0x14, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0}}, 0)},
+        {"16-byte integer of -1", rawBinaryPlist({{0x14, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                                   0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}}, 0)},
         {"data longer than the object area", rawBinaryPlist({{0x4F, 0x10, 0xFF, 1, 2}}, 0)},
         {"length of 2^64-1 elements", rawBinaryPlist({{0xAF, 0x13, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}}, 0)},
         {"integer key", rawBinaryPlist({{0xD1, 0, 0, 0, 1, 0, 0, 0, 1}, {0x10, 5}}, 0)},

@@ -159,9 +159,26 @@ TEST(KeyedArchive, RefusesMalformedGraphs) {
              plist_dict_set_item(b.top(), "$objects", plist_new_dict());
              return 1;
          }},
-        {"unknown class", [](ArchiveBuilder& b) {
+        {"class record without $classname", [](ArchiveBuilder& b) {
+             plist_t record = plist_new_dict();
+             plist_dict_set_item(record, "$classes", plist_new_array());
+             return b.add(b.dictObject({2}, {3}, b.add(record)));
+         }},
+        {"object of another class references past the end", [](ArchiveBuilder& b) {
              const auto cls = b.classRecord("NSURL", {"NSURL", "NSObject"});
-             return b.add(b.dictObject({2}, {3}, cls));
+             const auto url = b.add(b.object({{"NS.base", plist_new_uid(0)}, {"NS.relative", plist_new_uid(4000)}}, cls));
+             return b.add(b.dictObject({2}, {url}, 1));
+         }},
+        {"object of another class reached through another references past the end", [](ArchiveBuilder& b) {
+             const auto cls = b.classRecord("NSSet", {"NSSet", "NSObject"});
+             const auto inner = b.add(b.object({{"NS.objects", uidArray({3, 4000})}}, cls));
+             const auto outer = b.add(b.object({{"NS.objects", uidArray({inner})}}, cls));
+             return b.add(b.dictObject({2}, {outer}, 1));
+         }},
+        {"object of another class holds a bare date", [](ArchiveBuilder& b) {
+             const auto cls = b.classRecord("Later", {"Later", "NSObject"});
+             const auto later = b.add(b.object({{"when", plist_new_date(1, 0)}}, cls));
+             return b.add(b.dictObject({2}, {later}, 1));
          }},
         {"$class is not a UID",
          [](ArchiveBuilder& b) {
@@ -186,7 +203,6 @@ TEST(KeyedArchive, RefusesMalformedGraphs) {
              return b.add(d);
          }},
         {"more objects than keys", [](ArchiveBuilder& b) { return b.add(b.dictObject({2}, {3, 3}, 1)); }},
-        {"key is data", [](ArchiveBuilder& b) { return b.add(b.dictObject({b.data({1})}, {3}, 1)); }},
         {"value is $null", [](ArchiveBuilder& b) { return b.add(b.dictObject({2}, {0}, 1)); }},
         {"value UID past the end", [](ArchiveBuilder& b) { return b.add(b.dictObject({2}, {4000}, 1)); }},
         {"dictionary holds itself",

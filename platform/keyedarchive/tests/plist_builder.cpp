@@ -57,6 +57,24 @@ plist_t ArchiveBuilder::arrayObject(std::initializer_list<std::uint64_t> items, 
     return d;
 }
 
+plist_t ArchiveBuilder::object(std::initializer_list<std::pair<const char*, plist_t>> fields,
+                               std::uint64_t classIndex) {
+    plist_t d = plist_new_dict();
+    for (const auto& [key, value] : fields) plist_dict_set_item(d, key, value);
+    plist_dict_set_item(d, "$class", plist_new_uid(classIndex));
+    return d;
+}
+
+std::uint64_t ArchiveBuilder::wideInteger(std::uint64_t value) {
+    // libplist makes 8-byte integers only; parse one written in 16 bytes.
+    std::vector<std::uint8_t> marker{0x14, 0, 0, 0, 0, 0, 0, 0, 0};
+    for (int shift = 56; shift >= 0; shift -= 8) marker.push_back(static_cast<std::uint8_t>(value >> shift));
+    const auto raw = rawBinaryPlist({marker}, 0);
+    plist_t node = nullptr;
+    plist_from_bin(reinterpret_cast<const char*>(raw.data()), static_cast<std::uint32_t>(raw.size()), &node);
+    return add(node);
+}
+
 std::vector<std::uint8_t> ArchiveBuilder::finish(std::uint64_t root) {
     if (plist_dict_get_item(archive_, "$top") == nullptr) {
         plist_t top = plist_new_dict();

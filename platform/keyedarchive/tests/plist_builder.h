@@ -32,6 +32,10 @@ public:
     plist_t dictObject(std::initializer_list<std::uint64_t> keys, std::initializer_list<std::uint64_t> values,
                        std::uint64_t classIndex);
     plist_t arrayObject(std::initializer_list<std::uint64_t> items, std::uint64_t classIndex);
+    // An object of any class: the given fields (ownership passes) and "$class".
+    plist_t object(std::initializer_list<std::pair<const char*, plist_t>> fields, std::uint64_t classIndex);
+    // An integer written in 16 bytes, as the platform writes values above INT64_MAX.
+    std::uint64_t wideInteger(std::uint64_t value);
 
     // The top-level dictionary of the archive; tests may change it before finish().
     plist_t top() { return archive_; }
