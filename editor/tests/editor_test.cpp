@@ -451,18 +451,27 @@ private slots:
     void windowButtonsLeaveTheKeyFocused() {
         // Clicking Init must reach it while the changed key keeps the focus;
         // the window's buttons, like the palette, never take it on a click.
+        // Init then restores the key and its twin, and disables itself.
         QVERIFY(showWindow());
-        KeyButtonClass* a = key("ansi", 0x04);
-        clickAt(a, QPoint(22, 22));
-        a->setKeycode(0x29);
+        KeyButtonClass* q = key("ansi", 0x14);
+        clickAt(q, QPoint(22, 22));
+        q->setKeycode(0x29);
+        QCOMPARE(key("ansi_fn", 0x14)->keycode(), 0x29u);
         QVERIFY(app->initButton->isEnabled());
         QSignalSpy initClicks(app->initButton, &QAbstractButton::clicked);
         QWidget* window = app->mainWindow();
         QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {},
                           app->initButton->mapTo(window, app->initButton->rect().center()));
         QCOMPARE(initClicks.count(), 1);
-        QVERIFY(a->isFirstResponder());
-        QVERIFY(app->initButton->isEnabled());
+        QVERIFY(q->isFirstResponder());
+        QCOMPARE(q->keycode(), 0x14u);
+        QCOMPARE(key("ansi_fn", 0x14)->keycode(), 0x14u);
+        QVERIFY(!app->initButton->isEnabled());
+        // With the focus elsewhere, Init does nothing.
+        q->setKeycode(0x29);
+        q->clearFocus();
+        app->initButtonAction();
+        QCOMPARE(q->keycode(), 0x29u);
         for (const char* name : {"applyButton", "okButton", "licenseButton"}) {
             auto* button = window->findChild<QPushButton*>(QLatin1String(name));
             QVERIFY2(button != nullptr, name);
