@@ -17,6 +17,7 @@
 #include "editor/keyboard_tab.h"
 #include "editor/layout/keyboard_layout.h"
 #include "editor/named_images.h"
+#include "editor/tests/keys.h"
 #include "keymap/keymap.h"
 
 namespace {
@@ -52,10 +53,7 @@ class EditorTest : public QObject {
 
     KeyboardTab* tab() const { return app->keyboardTab; }
 
-    KeyButtonClass* key(const QString& label, std::uint32_t code) const {
-        const std::optional<KeyButtonSet> found = tab()->findKeyButtonsForBasecodeInLabel(code, label);
-        return found && found->size() == 1 ? *found->begin() : nullptr;
-    }
+    KeyButtonClass* key(const QString& label, std::uint32_t code) const { return vexa::test::keyOn(tab(), label, code); }
 
     bool showWindow() const {
         app->mainWindow()->show();
