@@ -255,12 +255,6 @@ private slots:
         QVERIFY(posts.await(2));
     }
 
-    void spreadingNoTableFails() {
-        startEditor();
-        QCOMPARE(AppDelegateClass::setKeyButtonsWithKeymap(app->keyboardTab->allKeyButtonsANSI(), nullptr),
-                 ErrorCode(AppDelegateClass::kErrNoKeymap));
-    }
-
     void okSavesThenEndsTheEventLoop() {
         startEditor();
         vexa::test::keyOn(app->keyboardTab, "ansi", 0x04)->setKeycode(0x29);
