@@ -62,6 +62,9 @@ NamedImage keytopImage(std::uint32_t code, KeymapTypeNumber type) {
     if (NamedImage image = imageNamed(name); !image.isNull()) return image;
     const NamedImage sheet =
         imageNamed(type == kKeymapTypeJIS ? QStringLiteral("keytop_jis") : QStringLiteral("keytop_ansi"));
+    // The sheet is decoded once and kept under its name: a palette and its
+    // keys cut over a hundred caps from it.
+    if (!sheet.isNull()) registerImage(sheet);
     NamedImage cap{name, cutKeycap(sheet.pixmap, code)};
     registerImage(cap);
     return cap;

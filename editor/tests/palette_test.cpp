@@ -146,8 +146,11 @@ private slots:
         QCOMPARE(palette->keytopList().size(), 113);
         app->keyboardTab->selectKeymapType(kKeymapTypeJIS);  // however the page changes
         QCOMPARE(palette->keytopList().size(), 116);
-        // The caps were cut once: the refilled list holds the same images.
+        // The caps were cut once: the refilled list holds the same images;
+        // and the sheet they were cut from was decoded once.
         QCOMPARE(palette->keytopList()[22].pixmap.cacheKey(), jisA);
+        QCOMPARE(vexa::imageNamed(QStringLiteral("keytop_jis")).pixmap.cacheKey(),
+                 vexa::imageNamed(QStringLiteral("keytop_jis")).pixmap.cacheKey());
         QCOMPARE(app->keytopCollection->model(), palette);
     }
 
