@@ -147,6 +147,40 @@ private slots:
         QCOMPARE(button->keycode(), labelFrame.isEmpty() ? 0u : 0x2Eu);
     }
 
+    void aKeyAloneSaysWhatHappened() {
+        // A page of one key and no application object.
+        QWidget page;
+        page.resize(100, 60);
+        auto* marker = new QWidget(&page);
+        marker->setGeometry(10, 8, 24, 27);
+        auto* button = new KeyButtonClass(&page);
+        button->setGeometry(0, 0, 44, 44);
+        button->setText(QStringLiteral("39"));
+        button->awakeFromNib();
+        auto* other = new QPushButton(&page);
+        other->setGeometry(50, 0, 44, 44);
+        page.show();
+        page.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&page));
+        QSignalSpy clicked(button, &KeyButtonClass::keyClicked);
+        QSignalSpy focus(button, &KeyButtonClass::focusChanged);
+        QSignalSpy changed(button, &KeyButtonClass::keycodeChangedWhileFocused);
+
+        button->setKeycode(0xE0);  // not focused: no signal
+        QCOMPARE(changed.count(), 0);
+        QTest::mouseClick(page.windowHandle(), Qt::LeftButton, {}, QPoint(22, 22));
+        QCOMPARE(clicked.count(), 1);
+        QCOMPARE(clicked[0][0].value<KeyButtonClass*>(), button);
+        QCOMPARE(focus.count(), 1);
+        QCOMPARE(focus[0][1].toBool(), true);
+        button->setKeycode(0x39);
+        QCOMPARE(changed.count(), 1);
+        other->setFocus(Qt::TabFocusReason);
+        QCOMPARE(focus.count(), 2);
+        QCOMPARE(focus[1][1].toBool(), false);
+        QCOMPARE(button->image().name, QStringLiteral("1-57"));  // the cap, without an application object
+    }
+
     void titlesAndPicturesDecideCodeAndType() {
         QWidget page;  // no keyboard picture: an ANSI key
         auto* marker = new QWidget(&page);
