@@ -39,6 +39,17 @@ bool dragOnto(KeyButtonClass* button, const QByteArray& payload, const char* typ
     return true;
 }
 
+// A 44-point key with a cap marker at the top-left of the page, set up from its title.
+KeyButtonClass* assignableKeyOn(QWidget& page, const QString& title) {
+    auto* marker = new QWidget(&page);
+    marker->setGeometry(10, 8, 24, 27);
+    auto* button = new KeyButtonClass(&page);
+    button->setGeometry(0, 0, 44, 44);
+    button->setText(title);
+    button->awakeFromNib();
+    return button;
+}
+
 // A widget subclass without a meta-object of its own: still not a plain widget.
 struct PlainSubclass : QWidget {
     using QWidget::QWidget;
@@ -151,12 +162,7 @@ private slots:
         // A page of one key and no application object.
         QWidget page;
         page.resize(100, 60);
-        auto* marker = new QWidget(&page);
-        marker->setGeometry(10, 8, 24, 27);
-        auto* button = new KeyButtonClass(&page);
-        button->setGeometry(0, 0, 44, 44);
-        button->setText(QStringLiteral("39"));
-        button->awakeFromNib();
+        KeyButtonClass* button = assignableKeyOn(page, QStringLiteral("39"));
         auto* other = new QPushButton(&page);
         other->setGeometry(50, 0, 44, 44);
         page.show();
@@ -183,12 +189,7 @@ private slots:
 
     void titlesAndPicturesDecideCodeAndType() {
         QWidget page;  // no keyboard picture: an ANSI key
-        auto* marker = new QWidget(&page);
-        marker->setGeometry(10, 8, 24, 27);
-        auto* button = new KeyButtonClass(&page);
-        button->setGeometry(0, 0, 44, 44);
-        button->setText(QStringLiteral("Return"));
-        button->awakeFromNib();
+        KeyButtonClass* button = assignableKeyOn(page, QStringLiteral("Return"));
         QCOMPARE(button->keymapType(), kKeymapTypeANSI);
         QCOMPARE(button->basecode(), 0u);
         QCOMPARE(button->text(), QString());
