@@ -60,7 +60,8 @@ void KeyCapPalette::configureForKeymapType(KeymapTypeNumber type) {
 }
 
 qsizetype KeyCapPalette::keytopListIndexForIndex(const QModelIndex& index) const {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) return -1;
+    // Views also ask about the root (an invalid index), which holds no cap.
+    if (!index.isValid() || index.model() != this) return -1;
     const qsizetype at = vexa::keytops::listIndex(index.row(), index.column());
     return at < keytopList_.size() ? at : -1;
 }
