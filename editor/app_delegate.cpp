@@ -1,14 +1,23 @@
 #include "editor/app_delegate.h"
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QMainWindow>
 #include <QMenu>
 #include <QTabBar>
+#include <QUrl>
 
 #include "editor/key_button.h"
 #include "editor/keyboard_rules.h"
-#include "editor/keyboard_tab.h"
+#include "editor/keycap_palette.h"
 #include "errors/alerts.h"
+#include "keymap/keymap.h"
+#include "platform/user/user.h"
+#include "prefs/prefs.h"
+#include "prefs/reconfigure.h"
 #include "ui_main_window.h"
 #include "ui_page_ansi.h"
 #include "ui_page_ansi_fn.h"
@@ -16,35 +25,36 @@
 #include "ui_page_jis_fn.h"
 
 namespace {
-AppDelegateClass* g_sharedDelegate = nullptr;
+
+// True when the root holds a readable table of the type equal to `keymap`.
+bool storedKeymapEquals(const vexa::archive::Dictionary& root, KeymapType type, const std::uint8_t* keymap) {
+    Keymap stored;
+    return KZ730getKeymapFromPrefData(&root, type, stored) == 0 && KZ714compareKeymap(stored, keymap);
 }
 
-AppDelegateClass::AppDelegateClass() : window_(std::make_unique<QMainWindow>()), ui_(std::make_unique<Ui::MainWindow>()) {
-    // Key buttons find the delegate while the interface loads.
-    g_sharedDelegate = this;
+}  // namespace
+
+AppDelegateClass::AppDelegateClass()
+    : userName_(vexa::user::userName()),
+      window_(std::make_unique<QMainWindow>()),
+      ui_(std::make_unique<Ui::MainWindow>()) {
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    resourceFolders = {programFolder, QDir::cleanPath(programFolder + QStringLiteral("/../share/vexa-orla"))};
+
     ui_->setupUi(window_.get());
     keyboardTab = ui_->keyboardTab;
     initButton = ui_->initButton;
     keytopCollection = ui_->keytopCollection;
+    keytopPalette = new KeyCapPalette(this);
+    keytopCollection->setModel(keytopPalette);
     loadPages();
-
-    // Pages are reached through the keyboard menu and the FN keys.
-    keyboardTab->tabBar()->hide();
-
-    connect(ui_->menuKeyboard, &QMenu::aboutToShow, this, [this] {
-        for (QAction* item : ui_->menuKeyboard->actions()) item->setEnabled(validateKeyboardMenuItem(item));
-    });
-    for (QAction* item : {ui_->actionKeyboardANSI, ui_->actionKeyboardJIS}) {
-        connect(item, &QAction::triggered, this, [this, item] { selectKeyboardByMenuItem(item); });
-    }
-    connect(ui_->actionQuit, &QAction::triggered, window_.get(), &QWidget::close);
+    connectWindow();
+    // Alerts that report back to a delegate open on this window, whatever
+    // window is active.
+    vexa::setAlertWindow(window_.get());
 }
 
-AppDelegateClass::~AppDelegateClass() {
-    if (g_sharedDelegate == this) g_sharedDelegate = nullptr;
-}
-
-AppDelegateClass* AppDelegateClass::sharedDelegate() { return g_sharedDelegate; }
+AppDelegateClass::~AppDelegateClass() = default;
 
 void AppDelegateClass::loadPages() {
     Ui::PageAnsi().setupUi(ui_->page_ansi);
@@ -53,7 +63,36 @@ void AppDelegateClass::loadPages() {
     Ui::PageJisFn().setupUi(ui_->page_jis_fn);
     // Set-up runs once every page is complete, as the buttons read their
     // neighbours (picture, cap markers).
-    for (KeyButtonClass* button : keyboardTab->findChildren<KeyButtonClass*>()) button->awakeFromNib();
+    for (KeyButtonClass* button : keyboardTab->findChildren<KeyButtonClass*>()) {
+        button->awakeFromNib();
+        connectKeyButton(button);
+    }
+}
+
+void AppDelegateClass::connectKeyButton(KeyButtonClass* button) {
+    connect(button, &KeyButtonClass::keyClicked, this, &AppDelegateClass::clickedKeyButton);
+    connect(button, &KeyButtonClass::focusChanged, this,
+            [this](KeyButtonClass* key, bool focused) { shouldEnableInitButtonBy(focused ? key : nullptr); });
+    connect(button, &KeyButtonClass::keycodeChangedWhileFocused, this, &AppDelegateClass::shouldEnableInitButtonBy);
+}
+
+void AppDelegateClass::connectWindow() {
+    // Pages are reached through the keyboard menu and the FN keys.
+    keyboardTab->tabBar()->hide();
+    connect(keyboardTab, &QTabWidget::currentChanged, this, &AppDelegateClass::keyboardPageDidChange);
+
+    connect(ui_->menuKeyboard, &QMenu::aboutToShow, this, [this] {
+        for (QAction* item : ui_->menuKeyboard->actions()) item->setEnabled(validateKeyboardMenuItem(item));
+    });
+    for (QAction* item : {ui_->actionKeyboardANSI, ui_->actionKeyboardJIS}) {
+        connect(item, &QAction::triggered, this, [this, item] { selectKeyboardByMenuItem(item); });
+    }
+    connect(ui_->actionQuit, &QAction::triggered, this, &AppDelegateClass::terminate);
+
+    connect(ui_->applyButton, &QPushButton::clicked, this, &AppDelegateClass::applyButtonAction);
+    connect(ui_->okButton, &QPushButton::clicked, this, &AppDelegateClass::okButtonAction);
+    connect(ui_->initButton, &QPushButton::clicked, this, &AppDelegateClass::initButtonAction);
+    connect(ui_->licenseButton, &QPushButton::clicked, this, &AppDelegateClass::licenseButtonAction);
 }
 
 QMainWindow* AppDelegateClass::mainWindow() const { return window_.get(); }
@@ -63,16 +102,34 @@ void AppDelegateClass::terminateWithMsgInfo(const QString& message, const QStrin
     vexa::terminateApplication();
 }
 
+void AppDelegateClass::terminate() { QCoreApplication::quit(); }
+
 void AppDelegateClass::applicationDidFinishLaunching() {
+    bindSiblings();
+    loadSettingsAtStart();
+    selectKeyboard();
+    showMainWindow();
+}
+
+void AppDelegateClass::bindSiblings() {
     keyboardTab->bindSiblingsANSI();
     keyboardTab->bindSiblingsJIS();
-    selectKeyboard();
+}
+
+void AppDelegateClass::loadSettingsAtStart() {
+    if (const ErrorCode error = readSettings(); error != 0) KZ712abendApp(nullptr, error, kErrStartReadSettings);
+}
+
+void AppDelegateClass::showMainWindow() {
     window_->show();
     window_->raise();
     window_->activateWindow();
 }
 
-void AppDelegateClass::selectKeyboard(KeymapTypeNumber type) { keyboardTab->selectKeymapType(type); }
+void AppDelegateClass::selectKeyboard(KeymapTypeNumber type) {
+    keyboardTab->selectKeymapType(type);
+    keyboardPageDidChange();
+}
 
 void AppDelegateClass::selectKeyboardByMenuItem(QAction* item) { selectKeyboard(keymapTypeForMenuItem(item)); }
 
@@ -103,15 +160,98 @@ bool AppDelegateClass::isKeyboardConnectedForKeymapType(KeymapTypeNumber) const 
     return false;
 }
 
-vexa::NamedImage AppDelegateClass::keytopImageForKeycodeKeymapType(std::uint32_t code, KeymapTypeNumber type) {
-    if (code > 255) return {};
-    const QString name = QString::asprintf("%d-%d", type, static_cast<int>(code));
-    if (vexa::NamedImage image = vexa::imageNamed(name); !image.isNull()) return image;
-    const vexa::NamedImage sheet =
-        vexa::imageNamed(type == kKeymapTypeJIS ? QStringLiteral("keytop_jis") : QStringLiteral("keytop_ansi"));
-    vexa::NamedImage cap{name, vexa::cutKeycap(sheet.pixmap, code)};
-    vexa::registerImage(cap);
-    return cap;
+const char* AppDelegateClass::user() const { return userName_.empty() ? nullptr : userName_.c_str(); }
+
+ErrorCode AppDelegateClass::readSettings() {
+    Keymap table;
+    const struct {
+        KeymapType type;
+        KeyButtonSet buttons;
+        ErrorCode readFailed, spreadFailed;
+    } steps[] = {
+        {KZ714_TYPE_ANSI, keyboardTab->allKeyButtonsANSI(), kErrReadANSI, kErrSpreadANSI},
+        {KZ714_TYPE_JIS, keyboardTab->allKeyButtonsJIS(), kErrReadJIS, kErrSpreadJIS},
+    };
+    for (const auto& step : steps) {
+        if (const ErrorCode error = KZ730readKeymap(user(), step.type, table); error != 0) {
+            KZ710stackError(nullptr, error);
+            return step.readFailed;
+        }
+        if (const ErrorCode error = setKeyButtonsWithKeymap(step.buttons, table); error != 0) {
+            KZ710stackError(nullptr, error);
+            return step.spreadFailed;
+        }
+    }
+    return 0;
+}
+
+ErrorCode AppDelegateClass::setKeyButtonsWithKeymap(const KeyButtonSet& buttons, const std::uint8_t* keymap) {
+    if (keymap == nullptr) return kErrNoKeymap;
+    for (KeyButtonClass* button : buttons) {
+        if (button->basecode() <= 255) button->setKeycode(KZ714keycodeFromKeymap(keymap, button->basecode()));
+    }
+    return 0;
+}
+
+void AppDelegateClass::writeSettings() {
+    Keymap ansi, jis;
+    keyboardTab->getKeymapANSI(ansi);
+    keyboardTab->getKeymapJIS(jis);
+
+    // Every other entry of the root is kept as it was read.
+    vexa::archive::Dictionary root = KZ730readNewPrefFile(user()).value_or(vexa::archive::Dictionary{});
+    if (storedKeymapEquals(root, KZ714_TYPE_ANSI, ansi) && storedKeymapEquals(root, KZ714_TYPE_JIS, jis)) return;
+
+    if (const ErrorCode error = KZ730setKeymapToPrefData(&root, KZ714_TYPE_ANSI, ansi); error != 0) {
+        KZ712abendApp(nullptr, error, kErrPutANSI);
+    }
+    if (const ErrorCode error = KZ730setKeymapToPrefData(&root, KZ714_TYPE_JIS, jis); error != 0) {
+        KZ712abendApp(nullptr, error, kErrPutJIS);
+    }
+    std::optional<vexa::Error> failure;
+    if (const ErrorCode error = KZ730writeNewPrefFile(user(), &root, &failure); error != 0) {
+        if (failure) KZ712abendAppNSError(&*failure, error, kErrWriteWithError);
+        KZ712abendApp(nullptr, error, kErrWrite);
+    }
+}
+
+void AppDelegateClass::saveSettings() {
+    writeSettings();
+    KZ730postReconfigureNotification();
+}
+
+void AppDelegateClass::applyButtonAction() { saveSettings(); }
+
+void AppDelegateClass::okButtonAction() {
+    applyButtonAction();
+    terminate();
+}
+
+void AppDelegateClass::initButtonAction() {
+    if (auto* key = qobject_cast<KeyButtonClass*>(window_->focusWidget())) key->restoreKeycode();
+}
+
+void AppDelegateClass::licenseButtonAction() {
+    for (const QString& folder : resourceFolders) {
+        const QFileInfo document(QDir(folder).filePath(QStringLiteral("License.rtf")));
+        if (document.isFile()) {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(document.absoluteFilePath()));
+            return;
+        }
+    }
+}
+
+void AppDelegateClass::configureKeytopListForKeymapType(KeymapTypeNumber type) {
+    keytopPalette->configureForKeymapType(type);
+}
+
+vexa::NamedImage AppDelegateClass::keytopImageForKeycodeKeymapType(std::uint32_t code, KeymapTypeNumber type) const {
+    return vexa::keytopImage(code, type);
+}
+
+void AppDelegateClass::keyboardPageDidChange() {
+    const KeymapTypeNumber shown = keyboardTab->selectedKeymapType();
+    if (keytopPalette->keymapType() != shown) configureKeytopListForKeymapType(shown);
 }
 
 void AppDelegateClass::shouldEnableInitButtonBy(KeyButtonClass* button) {

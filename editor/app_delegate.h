@@ -1,22 +1,27 @@
 // The editor's application object: it owns the main window loaded from the
-// interface file, holds the editor's state, serves the key buttons (key cap
-// images, Init button, clicks) and runs the keyboard menu. Exactly one exists.
+// interface file and the editor's state, connects the key buttons' signals
+// to its own operations, runs the keyboard menu and the key cap palette,
+// loads the user's tables into the keys and saves them on Apply and OK.
+// Exactly one exists.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
-#include <QList>
 #include <QObject>
+#include <QStringList>
 
-#include "editor/key_button_model.h"
+#include "editor/keyboard_tab.h"
+#include "editor/keymap_type_number.h"
 #include "editor/named_images.h"
+#include "errors/error_stack.h"
 
-class KeyboardTab;
 class KeyButtonClass;
+class KeyCapPalette;
+class KeyCapPaletteView;
 class QAction;
 class QDialog;
-class QListView;
 class QMainWindow;
 class QPushButton;
 
@@ -32,21 +37,36 @@ class AppDelegateClass : public QObject {
     Q_OBJECT
 
 public:
-    // Loads the main window and its four keyboard pages.
+    // Failure sites of loading and saving, and of the start-up step that loads.
+    enum : ErrorCode {
+        kErrReadANSI = 1300023,
+        kErrSpreadANSI = 1300025,
+        kErrReadJIS = 1300028,
+        kErrSpreadJIS = 1300030,
+        kErrNoKeymap = 1300079,
+        kErrPutANSI = 1300125,
+        kErrPutJIS = 1300127,
+        kErrWriteWithError = 1300135,
+        kErrWrite = 1300136,
+        kErrStartReadSettings = 1000054,
+    };
+
+    // Loads the main window and its four keyboard pages and connects the keys.
     AppDelegateClass();
     ~AppDelegateClass() override;
-
-    static AppDelegateClass* sharedDelegate();
 
     // Fields, connected from the interface file or filled at run time.
     KeyboardTab* keyboardTab = nullptr;
     QPushButton* initButton = nullptr;
     bool karabinerElements = false;
     bool deviceOpenErrShown = false;
-    QListView* keytopCollection = nullptr;
-    QList<vexa::NamedImage> keytopList;
+    KeyCapPaletteView* keytopCollection = nullptr;
+    KeyCapPalette* keytopPalette = nullptr;  // the palette's caps (its keytopList)
     vexa::hid::Manager* hidManager = nullptr;  // owned once keyboard watching exists
     QDialog* dipSwitchWindow = nullptr;
+    // Where the application's resources (the licence document) are looked
+    // for, in order: beside the program, then its share folder.
+    QStringList resourceFolders;
 
     // The window that contains keyboardTab.
     QMainWindow* mainWindow() const;
@@ -55,11 +75,20 @@ public:
     // application ends. Never returns.
     [[noreturn]] void terminateWithMsgInfo(const QString& message, const QString& info);
 
-    // Start-up: link the twin keys of both keyboards, show the layout to
-    // start with and bring the window to the front.
-    void applicationDidFinishLaunching();
+    // Ends the application the way the Quit menu item and closing the window
+    // do: the event loop ends and the program returns from main.
+    void terminate();
 
-    // Keyboard menu: item 0 is ANSI, item 1 is JIS.
+    // Start-up, each step a method of its own: link the twin keys, load the
+    // saved tables (a failure ends the editor), show the layout to start
+    // with, then the window.
+    void applicationDidFinishLaunching();
+    void bindSiblings();
+    void loadSettingsAtStart();
+    void showMainWindow();
+
+    // Keyboard menu: item 0 is ANSI, item 1 is JIS. Selecting a keyboard
+    // shows its base page and fills the palette with its caps.
     void selectKeyboard(KeymapTypeNumber type);
     void selectKeyboardByMenuItem(QAction* item);
     void selectKeyboard();
@@ -70,14 +99,42 @@ public:
     // through the HID manager; without one, none is.
     bool isKeyboardConnectedForKeymapType(KeymapTypeNumber type) const;
 
-    // Served to the key buttons.
-    vexa::NamedImage keytopImageForKeycodeKeymapType(std::uint32_t code, KeymapTypeNumber type);
+    // Loading and saving the tables of the user running the editor.
+    const std::string& userName() const { return userName_; }
+    ErrorCode readSettings();
+    static ErrorCode setKeyButtonsWithKeymap(const KeyButtonSet& buttons, const std::uint8_t* keymap);
+    // Writes both tables when either differs from the file or is missing
+    // there; a failure ends the application after its alert.
+    void writeSettings();
+    // writeSettings, then always the "Reconfigure" notification.
+    void saveSettings();
+
+    // The window's buttons.
+    void applyButtonAction();
+    void okButtonAction();
+    void initButtonAction();
+    void licenseButtonAction();
+
+    // The key cap palette.
+    void configureKeytopListForKeymapType(KeymapTypeNumber type);
+    vexa::NamedImage keytopImageForKeycodeKeymapType(std::uint32_t code, KeymapTypeNumber type) const;
+
+    // What the key buttons' signals lead to.
     void shouldEnableInitButtonBy(KeyButtonClass* button);
     void clickedKeyButton(KeyButtonClass* button);
 
 private:
     void loadPages();
+    void connectKeyButton(KeyButtonClass* button);
+    void connectWindow();
+    // The one place where the window follows the page shown: the palette
+    // holds the caps of the page's keyboard type.
+    void keyboardPageDidChange();
+    // The user name for the preference store; null means the user running
+    // the process, for a process without a passwd entry.
+    const char* user() const;
 
+    std::string userName_;
     std::unique_ptr<QMainWindow> window_;
     std::unique_ptr<Ui::MainWindow> ui_;
 };

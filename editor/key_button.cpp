@@ -12,8 +12,8 @@
 #include <QPolygon>
 #include <QRegion>
 
-#include "editor/app_delegate.h"
 #include "editor/image_view.h"
+#include "editor/key_names.h"
 
 KeyButtonClass::KeyButtonClass(QWidget* parent) : QPushButton(parent) {
     // Keys take focus only when clicked or dropped on, and only when assignable.
@@ -22,13 +22,10 @@ KeyButtonClass::KeyButtonClass(QWidget* parent) : QPushButton(parent) {
 
 KeyButtonClass::~KeyButtonClass() = default;
 
-AppDelegateClass* KeyButtonClass::appDelegate() const { return appDelegate_; }
-
 void KeyButtonClass::awakeFromNib() {
     image_ = {};
 
-    appDelegate_ = AppDelegateClass::sharedDelegate();
-    connect(this, &QAbstractButton::clicked, this, &KeyButtonClass::clickedKeyButton, Qt::UniqueConnection);
+    connect(this, &QAbstractButton::clicked, this, &KeyButtonClass::emitClicked, Qt::UniqueConnection);
 
     setChangedColor(KeyButtonModel::initialChangedColor());
     setHighlightColor(KeyButtonModel::initialHighlightColor());
@@ -72,6 +69,18 @@ void KeyButtonClass::setBasecode(std::uint32_t code) {
     model_.setBounds(size());
     model_.setBasecode(code);
     setMaskPath(model_.maskPath());
+    setAccessibleName(vexa::keyName(code, keymapType()));
+    describeKeycode();
+}
+
+void KeyButtonClass::describeKeycode() {
+    if (isFNKey()) {
+        setAccessibleDescription(QStringLiteral("Shows the keys with Fn held"));
+    } else if (!isAssignable()) {
+        setAccessibleDescription(QString());
+    } else {
+        setAccessibleDescription(vexa::keyName(keycode(), keymapType()));
+    }
 }
 
 void KeyButtonClass::setMaskPath(const QPainterPath& path) {
@@ -100,14 +109,13 @@ void KeyButtonClass::setHighlighted(bool highlighted) {
 bool KeyButtonClass::isFirstResponder() const { return window()->focusWidget() == this; }
 
 void KeyButtonClass::keycodeDidChange() {
-    image_ = appDelegate_ ? appDelegate_->keytopImageForKeycodeKeymapType(keycode(), keymapType()) : vexa::NamedImage{};
+    image_ = vexa::keytopImage(keycode(), keymapType());
     update();
-    if (isFirstResponder() && appDelegate_) appDelegate_->shouldEnableInitButtonBy(this);
+    describeKeycode();
+    if (isFirstResponder()) emit keycodeChangedWhileFocused(this);
 }
 
-void KeyButtonClass::clickedKeyButton() {
-    if (appDelegate_) appDelegate_->clickedKeyButton(this);
-}
+void KeyButtonClass::emitClicked() { emit keyClicked(this); }
 
 void KeyButtonClass::paintEvent(QPaintEvent* event) {
     // No bezel and no title: the keyboard picture behind shows through.
@@ -155,7 +163,7 @@ void KeyButtonClass::focusInEvent(QFocusEvent* event) {
         return;
     }
     QPushButton::focusInEvent(event);
-    if (appDelegate_) appDelegate_->shouldEnableInitButtonBy(this);
+    emit focusChanged(this, true);
 }
 
 void KeyButtonClass::focusOutEvent(QFocusEvent* event) {
@@ -164,7 +172,7 @@ void KeyButtonClass::focusOutEvent(QFocusEvent* event) {
     // window's focus; only a real change of focus disables the Init button.
     const Qt::FocusReason reason = event->reason();
     if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason) return;
-    if (appDelegate_) appDelegate_->shouldEnableInitButtonBy(nullptr);
+    emit focusChanged(this, false);
 }
 
 bool KeyButtonClass::performKeyEquivalent(QKeyEvent* event) {
@@ -197,6 +205,8 @@ void KeyButtonClass::dragLeaveEvent(QDragLeaveEvent* event) {
 
 void KeyButtonClass::dropEvent(QDropEvent* event) {
     const QByteArray payload = event->mimeData()->data(QString::fromLatin1(kKeytopMimeType));
-    setKeycode(KeyButtonModel::keycodeFromDropText(payload));
+    const std::uint32_t code = KeyButtonModel::keycodeFromDropText(payload);
+    setKeycode(code);
     event->acceptProposedAction();
+    emit keytopDropped(this, code);
 }

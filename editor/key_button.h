@@ -2,25 +2,26 @@
 // cap of the output assigned to the key, takes dropped key caps, tints itself
 // when its output differs from the default and darkens while highlighted.
 // The rules live in KeyButtonModel; this class reads its set-up from the page
-// it lies on and draws and handles events.
+// it lies on, draws and handles events, and says what happened through its
+// signals: it knows nothing of the window's owner, which connects them.
+// Screen readers and UI automation find a key by its accessible name (the
+// key's legend) and read what it sends now from its accessible description.
 #pragma once
 
 #include <cstdint>
 
-#include <QPointer>
 #include <QPushButton>
 
 #include "editor/key_button_model.h"
+#include "editor/keytop_list.h"
 #include "editor/named_images.h"
-
-class AppDelegateClass;
 
 class KeyButtonClass : public QPushButton, private KeyButtonModel::View {
     Q_OBJECT
 
 public:
     // Drag type of a key cap; the payload is the key code as decimal text.
-    static constexpr const char* kKeytopMimeType = "mirlan.PboardType.keytop";
+    static constexpr const char* kKeytopMimeType = vexa::keytops::kMimeType;
 
     explicit KeyButtonClass(QWidget* parent = nullptr);
     ~KeyButtonClass() override;
@@ -53,7 +54,6 @@ public:
     QColor highlightColor() const { return model_.highlightColor(); }
     void setHighlightColor(const QColor& color) { model_.setHighlightColor(color); }
     KeyButtonClass* sibling() const;
-    AppDelegateClass* appDelegate() const;
     KeyButtonModel& model() { return model_; }
 
     // The key cap image of the assigned output (null when there is none).
@@ -74,6 +74,16 @@ public:
     // Hits inside the key's outline only.
     bool hitButton(const QPoint& pos) const override;
 
+signals:
+    // Released inside the key after a press (every key, FN keys included).
+    void keyClicked(KeyButtonClass* button);
+    // The key took the focus of its window (true) or gave it up (false).
+    void focusChanged(KeyButtonClass* button, bool focused);
+    // The key code changed while the key had the focus.
+    void keycodeChangedWhileFocused(KeyButtonClass* button);
+    // A key cap was dropped on the key; the key already holds its code.
+    void keytopDropped(KeyButtonClass* button, std::uint32_t keycode);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -88,10 +98,11 @@ protected:
 private:
     void keycodeDidChange() override;
     void drawFocusRingMask(QPainter& painter) const;
-    void clickedKeyButton();
+    void emitClicked();
+    // What the key sends now, for screen readers.
+    void describeKeycode();
 
     KeyButtonModel model_{this};
-    QPointer<AppDelegateClass> appDelegate_;
     vexa::NamedImage image_;
     bool highlighted_ = false;
 };

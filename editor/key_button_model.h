@@ -15,11 +15,7 @@
 #include <QSizeF>
 #include <QString>
 
-// The editor's form of a keyboard type: 1 ANSI, 2 JIS, 0 neither. Wherever
-// the editor chooses by it, any value other than 2 counts as ANSI.
-using KeymapTypeNumber = std::int32_t;
-inline constexpr KeymapTypeNumber kKeymapTypeANSI = 1;
-inline constexpr KeymapTypeNumber kKeymapTypeJIS = 2;
+#include "editor/keymap_type_number.h"
 
 class KeyButtonModel {
 public:

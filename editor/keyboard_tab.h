@@ -10,7 +10,7 @@
 #include <QSet>
 #include <QTabWidget>
 
-#include "editor/key_button_model.h"
+#include "editor/keymap_type_number.h"
 
 class KeyButtonClass;
 

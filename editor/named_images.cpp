@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QPainter>
 
+#include "editor/keytop_list.h"
 #include "editor/layout/keyboard_layout.h"
 
 namespace vexa {
@@ -52,6 +53,20 @@ QPixmap cutKeycap(const QPixmap& sheet, std::uint32_t code) {
         p.drawPixmap(QRectF(0, 0, layout::kCapWidth, layout::kCapHeight), sheet,
                      QRectF(source.topLeft() * scale, source.size() * scale));
     }
+    return cap;
+}
+
+NamedImage keytopImage(std::uint32_t code, KeymapTypeNumber type) {
+    if (code > 255) return {};
+    const QString name = keytops::imageName(type, code);
+    if (NamedImage image = imageNamed(name); !image.isNull()) return image;
+    const NamedImage sheet =
+        imageNamed(type == kKeymapTypeJIS ? QStringLiteral("keytop_jis") : QStringLiteral("keytop_ansi"));
+    // The sheet is decoded once and kept under its name: a palette and its
+    // keys cut over a hundred caps from it.
+    if (!sheet.isNull()) registerImage(sheet);
+    NamedImage cap{name, cutKeycap(sheet.pixmap, code)};
+    registerImage(cap);
     return cap;
 }
 

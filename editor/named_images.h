@@ -9,6 +9,8 @@
 #include <QPixmap>
 #include <QString>
 
+#include "editor/keymap_type_number.h"
+
 namespace vexa {
 
 struct NamedImage {
@@ -29,5 +31,11 @@ QRectF keycapRectInSheet(std::uint32_t code, double sheetHeight);
 // A 24 x 27 point image holding the sheet's cap for the code, copied at full
 // opacity; transparent where the sheet has nothing (or there is no sheet).
 QPixmap cutKeycap(const QPixmap& sheet, std::uint32_t code);
+
+// The key cap of a code on a keyboard type, named "type-code": the image of
+// that name when there is one, else the cap cut from the type's sheet
+// ("keytop_jis" for 2, "keytop_ansi" otherwise) and registered under the
+// name, so each cap is cut once per process. Null above 255.
+NamedImage keytopImage(std::uint32_t code, KeymapTypeNumber type);
 
 }  // namespace vexa

@@ -24,6 +24,22 @@ constexpr const char* kGenericMessage = "An error occurred.";
 vexa::WillTerminateHandler g_willTerminate = nullptr;
 void* g_willTerminateContext = nullptr;
 
+QPointer<QWidget>& alertWindow() {
+    static QPointer<QWidget> window;
+    return window;
+}
+
+// The window a window-modal alert opens on. An alert must never be the
+// parent: closing it would take the new alert, and its callback, with it.
+QWidget* sheetParent() {
+    if (QWidget* window = alertWindow()) return window;
+    QWidget* window = QApplication::activeWindow();
+    while (qobject_cast<QMessageBox*>(window) != nullptr) {
+        window = window->parentWidget() != nullptr ? window->parentWidget()->window() : nullptr;
+    }
+    return window;
+}
+
 QString fromStd(const std::string& text) { return QString::fromStdString(text); }
 
 // Shows the error: its description as the main text (the generic message when
@@ -40,7 +56,7 @@ void present(const vexa::Error& error, QObject* delegate) {
     }
     QApplication::beep();
 
-    QWidget* parent = delegate != nullptr ? QApplication::activeWindow() : nullptr;
+    QWidget* parent = delegate != nullptr ? sheetParent() : nullptr;
     auto* box = new QMessageBox(QMessageBox::Warning, QString::fromUtf8(vexa::appIdentity().bundleName), message,
                                 QMessageBox::Ok, parent);
     box->setObjectName(QStringLiteral("vexaAlert"));
@@ -55,7 +71,7 @@ void present(const vexa::Error& error, QObject* delegate) {
         delete box;
         return;
     }
-    // A sheet: window-modal on the active window, the call returns at once.
+    // A sheet: window-modal on the main window, the call returns at once.
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
     if (auto* observer = dynamic_cast<vexa::AlertPresentationDelegate*>(delegate)) {
@@ -87,6 +103,8 @@ QString vexa::localizedText(const char* key, const char* table) {
 void vexa::installTranslationLookup() {
     vexa::setLocalizer([](const char* key) { return localizedText(key).toStdString(); });
 }
+
+void vexa::setAlertWindow(QWidget* window) { alertWindow() = window; }
 
 void vexa::setWillTerminateHandler(WillTerminateHandler handler, void* context) {
     g_willTerminate = handler;

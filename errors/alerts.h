@@ -5,8 +5,8 @@
 // text and its detail (usually the rendered error stack) as the informative
 // text, with one default button. Without a delegate the panel is
 // application-modal and the call returns once it is dismissed; with a
-// delegate it opens window-modal on the active window and the call returns at
-// once.
+// delegate it opens window-modal on the program's main window (see
+// setAlertWindow) and the call returns at once.
 //
 // Qt only; the daemon has its own notices and never links this library.
 #pragma once
@@ -16,6 +16,7 @@
 #include <QString>
 
 class QObject;
+class QWidget;
 
 namespace vexa {
 
@@ -40,6 +41,13 @@ QString localizedText(const char* key, const char* table = nullptr);
 // Makes the error stack's header and every other vexa::localizedString go
 // through localizedText. Called once at start by each graphical program.
 void installTranslationLookup();
+
+// The window that window-modal alerts open on: the program's main window,
+// set once it exists. An alert raised while the program is in the
+// background, or while another alert is open, still opens on it, so it is
+// shown and its delegate is called back. Without one, alerts open on the
+// active window, never on another alert.
+void setAlertWindow(QWidget* window);
 
 // Called once, just before the application ends through
 // terminateApplication (the programs also connect it to a normal quit).

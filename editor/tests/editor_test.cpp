@@ -17,6 +17,7 @@
 #include "editor/keyboard_tab.h"
 #include "editor/layout/keyboard_layout.h"
 #include "editor/named_images.h"
+#include "editor/tests/keys.h"
 #include "keymap/keymap.h"
 
 namespace {
@@ -38,6 +39,17 @@ bool dragOnto(KeyButtonClass* button, const QByteArray& payload, const char* typ
     return true;
 }
 
+// A 44-point key with a cap marker at the top-left of the page, set up from its title.
+KeyButtonClass* assignableKeyOn(QWidget& page, const QString& title) {
+    auto* marker = new QWidget(&page);
+    marker->setGeometry(10, 8, 24, 27);
+    auto* button = new KeyButtonClass(&page);
+    button->setGeometry(0, 0, 44, 44);
+    button->setText(title);
+    button->awakeFromNib();
+    return button;
+}
+
 // A widget subclass without a meta-object of its own: still not a plain widget.
 struct PlainSubclass : QWidget {
     using QWidget::QWidget;
@@ -52,10 +64,7 @@ class EditorTest : public QObject {
 
     KeyboardTab* tab() const { return app->keyboardTab; }
 
-    KeyButtonClass* key(const QString& label, std::uint32_t code) const {
-        const std::optional<KeyButtonSet> found = tab()->findKeyButtonsForBasecodeInLabel(code, label);
-        return found && found->size() == 1 ? *found->begin() : nullptr;
-    }
+    KeyButtonClass* key(const QString& label, std::uint32_t code) const { return vexa::test::keyOn(tab(), label, code); }
 
     bool showWindow() const {
         app->mainWindow()->show();
@@ -149,14 +158,38 @@ private slots:
         QCOMPARE(button->keycode(), labelFrame.isEmpty() ? 0u : 0x2Eu);
     }
 
+    void aKeyAloneSaysWhatHappened() {
+        // A page of one key and no application object.
+        QWidget page;
+        page.resize(100, 60);
+        KeyButtonClass* button = assignableKeyOn(page, QStringLiteral("39"));
+        auto* other = new QPushButton(&page);
+        other->setGeometry(50, 0, 44, 44);
+        page.show();
+        page.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&page));
+        QSignalSpy clicked(button, &KeyButtonClass::keyClicked);
+        QSignalSpy focus(button, &KeyButtonClass::focusChanged);
+        QSignalSpy changed(button, &KeyButtonClass::keycodeChangedWhileFocused);
+
+        button->setKeycode(0xE0);  // not focused: no signal
+        QCOMPARE(changed.count(), 0);
+        QTest::mouseClick(page.windowHandle(), Qt::LeftButton, {}, QPoint(22, 22));
+        QCOMPARE(clicked.count(), 1);
+        QCOMPARE(clicked[0][0].value<KeyButtonClass*>(), button);
+        QCOMPARE(focus.count(), 1);
+        QCOMPARE(focus[0][1].toBool(), true);
+        button->setKeycode(0x39);
+        QCOMPARE(changed.count(), 1);
+        other->setFocus(Qt::TabFocusReason);
+        QCOMPARE(focus.count(), 2);
+        QCOMPARE(focus[1][1].toBool(), false);
+        QCOMPARE(button->image().name, QStringLiteral("1-57"));  // the cap, without an application object
+    }
+
     void titlesAndPicturesDecideCodeAndType() {
         QWidget page;  // no keyboard picture: an ANSI key
-        auto* marker = new QWidget(&page);
-        marker->setGeometry(10, 8, 24, 27);
-        auto* button = new KeyButtonClass(&page);
-        button->setGeometry(0, 0, 44, 44);
-        button->setText(QStringLiteral("Return"));
-        button->awakeFromNib();
+        KeyButtonClass* button = assignableKeyOn(page, QStringLiteral("Return"));
         QCOMPARE(button->keymapType(), kKeymapTypeANSI);
         QCOMPARE(button->basecode(), 0u);
         QCOMPARE(button->text(), QString());
@@ -451,18 +484,27 @@ private slots:
     void windowButtonsLeaveTheKeyFocused() {
         // Clicking Init must reach it while the changed key keeps the focus;
         // the window's buttons, like the palette, never take it on a click.
+        // Init then restores the key and its twin, and disables itself.
         QVERIFY(showWindow());
-        KeyButtonClass* a = key("ansi", 0x04);
-        clickAt(a, QPoint(22, 22));
-        a->setKeycode(0x29);
+        KeyButtonClass* q = key("ansi", 0x14);
+        clickAt(q, QPoint(22, 22));
+        q->setKeycode(0x29);
+        QCOMPARE(key("ansi_fn", 0x14)->keycode(), 0x29u);
         QVERIFY(app->initButton->isEnabled());
         QSignalSpy initClicks(app->initButton, &QAbstractButton::clicked);
         QWidget* window = app->mainWindow();
         QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {},
                           app->initButton->mapTo(window, app->initButton->rect().center()));
         QCOMPARE(initClicks.count(), 1);
-        QVERIFY(a->isFirstResponder());
-        QVERIFY(app->initButton->isEnabled());
+        QVERIFY(q->isFirstResponder());
+        QCOMPARE(q->keycode(), 0x14u);
+        QCOMPARE(key("ansi_fn", 0x14)->keycode(), 0x14u);
+        QVERIFY(!app->initButton->isEnabled());
+        // With the focus elsewhere, Init does nothing.
+        q->setKeycode(0x29);
+        q->clearFocus();
+        app->initButtonAction();
+        QCOMPARE(q->keycode(), 0x29u);
         for (const char* name : {"applyButton", "okButton", "licenseButton"}) {
             auto* button = window->findChild<QPushButton*>(QLatin1String(name));
             QVERIFY2(button != nullptr, name);

@@ -155,6 +155,66 @@ private slots:
         QTRY_VERIFY(AlertCatcher::openAlert() == nullptr);
     }
 
+    void sheetsOpenOnTheMainWindow_data() {
+        QTest::addColumn<bool>("otherWindowActive");  // the program is in the background
+        QTest::addColumn<bool>("alertOpen");          // another alert is open and active
+        QTest::addColumn<bool>("registered");         // the program named its main window
+        QTest::newRow("main window active") << false << false << true;
+        QTest::newRow("another window active") << true << false << true;
+        QTest::newRow("another alert open") << false << true << true;
+        QTest::newRow("another alert open, no main window named") << false << true << false;
+    }
+
+    void sheetsOpenOnTheMainWindow() {
+        QFETCH(bool, otherWindowActive);
+        QFETCH(bool, alertOpen);
+        QFETCH(bool, registered);
+        QMainWindow window;
+        window.resize(400, 300);
+        window.show();
+        window.activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), &window);
+        vexa::setAlertWindow(registered ? &window : nullptr);
+        QWidget other;
+        if (otherWindowActive) {
+            other.resize(200, 100);
+            other.show();
+            other.activateWindow();
+            QTRY_COMPARE(QApplication::activeWindow(), &other);
+        }
+        Delegate first, second;
+        QPointer<QMessageBox> firstBox;
+        if (alertOpen) {
+            KZ712showAlert(QStringLiteral("First."), QString(), &first);
+            firstBox = AlertCatcher::openAlert();
+            QVERIFY(firstBox != nullptr);
+            firstBox->activateWindow();
+            QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(firstBox.data()));
+        }
+
+        KZ712showAlert(QStringLiteral("Second."), QString(), &second);
+        QPointer<QMessageBox> secondBox;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (box != nullptr && box->isVisible() && box->text() == QLatin1String("Second.")) secondBox = box;
+        }
+        QVERIFY(secondBox != nullptr);
+        QCOMPARE(secondBox->parentWidget(), &window);
+        QCOMPARE(secondBox->windowModality(), Qt::WindowModal);
+
+        // Dismissing the first alert leaves the second open; each calls back.
+        if (firstBox) {
+            firstBox->defaultButton()->click();
+            QTRY_COMPARE(first.calls, 1);
+            QTRY_VERIFY(firstBox == nullptr);
+            QVERIFY(secondBox != nullptr && secondBox->isVisible());
+        }
+        QCOMPARE(second.calls, 0);
+        secondBox->defaultButton()->click();
+        QTRY_COMPARE(second.calls, 1);
+        vexa::setAlertWindow(nullptr);
+    }
+
     void abendEndsTheProgramWithStatusZero_data() {
         QTest::addColumn<QString>("form");
         QTest::addColumn<QString>("expected");
