@@ -25,11 +25,13 @@ std::uint32_t extractBits(std::span<const std::uint8_t> data, std::uint32_t offs
     return static_cast<std::uint32_t>(size == 32 ? value : value & ((std::uint64_t{1} << size) - 1));
 }
 
-std::int64_t readValue(const InputField& f, std::span<const std::uint8_t> data, std::uint32_t i) {
-    const std::uint32_t raw = extractBits(data, f.bitOffset + i * f.bitSize, f.bitSize);
-    // Signed fields (a negative logical minimum) are two's complement.
-    if (f.logicalMin < 0 && f.bitSize < 64 && (raw >> (f.bitSize - 1)) & 1)
-        return static_cast<std::int64_t>(raw) - (std::int64_t{1} << f.bitSize);
+std::uint32_t rawValue(const InputField& f, std::span<const std::uint8_t> data, std::uint32_t i) {
+    return extractBits(data, f.bitOffset + i * f.bitSize, f.bitSize);
+}
+
+// Signed fields (a negative logical minimum) are two's complement.
+std::int64_t valueOf(const InputField& f, std::uint32_t raw) {
+    if (f.logicalMin < 0 && (raw >> (f.bitSize - 1)) & 1) return static_cast<std::int64_t>(raw) - (std::int64_t{1} << f.bitSize);
     return raw;
 }
 
@@ -55,15 +57,15 @@ void InputDecoder::decode(std::span<const std::uint8_t> report, std::vector<Inpu
 
 void InputDecoder::decodeVariable(std::size_t index, std::span<const std::uint8_t> data, std::vector<InputValue>& out) {
     const InputField& f = descriptor_.inputs[index];
-    std::vector<std::int64_t>& last = lastValues_[index];
+    std::vector<std::uint32_t>& last = lastValues_[index];
     if (last.empty()) last.assign(f.count, 0);  // before the first report every control reads 0
     for (std::uint32_t i = 0; i < f.count; ++i) {
-        const std::int64_t value = readValue(f, data, i);
-        const bool report = f.relative ? value != 0 : value != last[i];
-        last[i] = value;
+        const std::uint32_t raw = rawValue(f, data, i);
+        const bool report = f.relative ? raw != 0 : raw != last[i];
+        last[i] = raw;
         if (!report) continue;
         const ExtendedUsage u = f.usageAt(i);
-        out.push_back({usagePageOf(u), usageIdOf(u), value});
+        out.push_back({usagePageOf(u), usageIdOf(u), valueOf(f, raw)});
     }
 }
 
@@ -73,7 +75,7 @@ void InputDecoder::decodeArray(std::size_t index, std::span<const std::uint8_t> 
     now.reserve(f.count);
     const std::uint32_t usages = f.usageCount();
     for (std::uint32_t i = 0; i < f.count; ++i) {
-        const std::int64_t value = readValue(f, data, i);
+        const std::int64_t value = valueOf(f, rawValue(f, data, i));
         if (value < f.logicalMin || value > f.logicalMax) continue;  // "nothing" in this slot
         const std::int64_t usageIndex = value - f.logicalMin;
         if (usageIndex >= usages) continue;

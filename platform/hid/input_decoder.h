@@ -47,7 +47,7 @@ private:
     ReportDescriptor descriptor_;
     // Per field: the last values of a variable field, or the usages down in
     // an array field.
-    std::vector<std::vector<std::int64_t>> lastValues_;
+    std::vector<std::vector<std::uint32_t>> lastValues_;  // raw bits
     std::vector<std::vector<ExtendedUsage>> lastUsages_;
 };
 

@@ -27,6 +27,7 @@ constexpr std::uint8_t kLongItemPrefix = 0xFE;
 // Limits the kernel applies too; a descriptor it accepts is accepted here.
 constexpr std::uint32_t kMaxReportCount = 12288;
 constexpr std::uint32_t kMaxReportSize = 256;
+constexpr std::uint32_t kMaxFieldsPerReport = 256;
 constexpr std::size_t kMaxGlobalStack = 16;
 constexpr std::size_t kMaxCollectionDepth = 64;
 constexpr std::uint32_t kMaxReportBits = kMaxReportBytes * 8;
@@ -205,11 +206,11 @@ private:
     int input(std::uint32_t flags) {
         std::uint32_t& offset = inputBits_[global_.reportId];
         const std::uint32_t bits = global_.reportSize * global_.reportCount;  // at most 256 * 12288
-        // The report ID byte takes 8 bits of the report's length.
-        const std::uint32_t idBits = out_.hasReportIds ? 8 : 0;
-        if (offset + bits + idBits > kMaxReportBits) return -EBADMSG;
+        // One byte of the longest report is kept for a report ID.
+        if (offset + bits > kMaxReportBits - 8) return -EBADMSG;
         const bool padding = (flags & kConstant) != 0 || local_.usages.empty() || bits == 0;
         if (!padding) {
+            if (inputFields_[global_.reportId]++ == kMaxFieldsPerReport) return -EBADMSG;
             InputField f;
             f.reportId = global_.reportId;
             f.bitOffset = offset;
@@ -234,6 +235,7 @@ private:
     LocalState local_;
     std::size_t depth_ = 0;
     std::array<std::uint32_t, 256> inputBits_{};
+    std::array<std::uint32_t, 256> inputFields_{};
 };
 
 }  // namespace

@@ -66,7 +66,8 @@ struct ReportDescriptor {
 // Parses `bytes`. Returns 0, -E2BIG for a descriptor larger than
 // kMaxDescriptorSize, or -EBADMSG for a malformed one (an item cut short, a
 // report ID of 0, a Pop without a Push, unbalanced collections, a report
-// longer than kMaxReportBytes, ...). `out` is only complete on success.
+// longer than kMaxReportBytes with its ID byte, more than 256 data fields in
+// one report, ...). `out` is only complete on success.
 int parseReportDescriptor(std::span<const std::uint8_t> bytes, ReportDescriptor& out);
 
 }  // namespace vexa::hid

@@ -140,6 +140,8 @@ TEST(ReportDescriptor, ReportsOfRealKeyboards) {
 
 TEST(ReportDescriptor, MalformedDescriptorsAreRefused) {
     Bytes tooLong(kMaxDescriptorSize + 1, 0x00);
+    Bytes manyFields = {0x75, 0x01, 0x95, 0x01};
+    for (int i = 0; i < 257; ++i) manyFields.insert(manyFields.end(), {0x09, 0x01, 0x81, 0x02});
     const struct {
         const char* name;
         Bytes bytes;
@@ -158,6 +160,8 @@ TEST(ReportDescriptor, MalformedDescriptorsAreRefused) {
         {"report size above 256 bits", {0x76, 0x01, 0x01}, -EBADMSG},
         // 256 bits x 1000 = 32000 bytes in one report.
         {"report longer than 16 KiB", {0x76, 0x00, 0x01, 0x96, 0xE8, 0x03, 0x09, 0x01, 0x81, 0x02}, -EBADMSG},
+        {"257 data fields in one report", manyFields, -EBADMSG},
+        {"256 data fields in one report", Bytes(manyFields.begin(), manyFields.end() - 4), 0},
         {"descriptor larger than 4 KiB", tooLong, -E2BIG},
     };
     for (const auto& c : cases) {
