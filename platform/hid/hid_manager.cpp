@@ -30,15 +30,15 @@ std::string textOf(int (*get)(sd_device*, const char**), sd_device* device) {
 
 }  // namespace
 
-// ---- HidDevice
+// ---- Device
 
-HidDevice::HidDevice(std::string syspath, std::string devnode, DeviceFacts facts, ReportDescriptor descriptor)
+Device::Device(std::string syspath, std::string devnode, DeviceFacts facts, ReportDescriptor descriptor)
     : syspath_(std::move(syspath)), devnode_(std::move(devnode)), facts_(std::move(facts)),
       decoder_(std::move(descriptor)) {}
 
-HidDevice::~HidDevice() = default;
+Device::~Device() = default;
 
-std::optional<std::int64_t> HidDevice::property(std::string_view key) const {
+std::optional<std::int64_t> Device::property(std::string_view key) const {
     if (key == kVendorIdKey) return facts_.vendorId;
     if (key == kProductIdKey) return facts_.productId;
     const auto it = properties_.find(key);
@@ -46,13 +46,13 @@ std::optional<std::int64_t> HidDevice::property(std::string_view key) const {
     return it->second;
 }
 
-bool HidDevice::setProperty(std::string_view key, std::int64_t value) {
+bool Device::setProperty(std::string_view key, std::int64_t value) {
     if (key == kVendorIdKey || key == kProductIdKey) return false;
     properties_.insert_or_assign(std::string(key), value);
     return true;
 }
 
-ErrorCode HidDevice::open() {
+ErrorCode Device::open() {
     if (fd_) return 0;
     Fd fd(::open(devnode_.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!fd) return -errno;
@@ -61,24 +61,24 @@ ErrorCode HidDevice::open() {
     return 0;
 }
 
-bool HidDevice::checkAccess() const { return mayReadNode(devnode_); }
+bool Device::checkAccess() const { return mayReadNode(devnode_); }
 
-void HidDevice::registerInputValueCallback(InputValueCallback callback, void* context) {
+void Device::registerInputValueCallback(InputValueCallback callback, void* context) {
     inputCallback_ = callback;
     inputContext_ = context;
 }
 
-void HidDevice::scheduleWithRunLoop() {
+void Device::scheduleWithRunLoop() {
     scheduled_ = true;
     updateNotifier();
 }
 
-void HidDevice::unscheduleFromRunLoop() {
+void Device::unscheduleFromRunLoop() {
     scheduled_ = false;
     updateNotifier();
 }
 
-void HidDevice::updateNotifier() {
+void Device::updateNotifier() {
     const bool wanted = scheduled_ && fd_;
     if (wanted && !notifier_) {
         notifier_ = std::make_unique<QSocketNotifier>(fd_.get(), QSocketNotifier::Read);
@@ -90,13 +90,13 @@ void HidDevice::updateNotifier() {
     }
 }
 
-void HidDevice::close() {
+void Device::close() {
     scheduled_ = false;
     updateNotifier();
     fd_.reset();
 }
 
-void HidDevice::readReports() {
+void Device::readReports() {
     // One read returns one report, the report ID byte first when the device uses IDs.
     std::array<std::uint8_t, kMaxReportBytes + 1> report;
     std::vector<InputValue> values;
@@ -128,9 +128,9 @@ bool mayReadNode(const std::string& path) {
     return errno != EACCES && errno != EPERM;
 }
 
-// ---- HidManager
+// ---- Manager
 
-struct HidManager::Watch {
+struct Manager::Watch {
     EventPtr event;
     DeviceMonitorPtr monitor;
     std::unique_ptr<QSocketNotifier> notifier;
@@ -138,26 +138,26 @@ struct HidManager::Watch {
     std::vector<std::pair<sd_device_action_t, DevicePtr>> pending;
 };
 
-HidManager::HidManager() : guard_(std::make_unique<QObject>()) {}
+Manager::Manager() : guard_(std::make_unique<QObject>()) {}
 
-HidManager::~HidManager() {
+Manager::~Manager() {
     unscheduleFromRunLoop();
     devices_.clear();
 }
 
-void HidManager::setDeviceMatching(std::vector<DeviceMatching> matchings) { matchings_ = std::move(matchings); }
+void Manager::setDeviceMatching(std::vector<DeviceMatching> matchings) { matchings_ = std::move(matchings); }
 
-void HidManager::registerDeviceMatchingCallback(DeviceCallback callback, void* context) {
+void Manager::registerDeviceMatchingCallback(DeviceCallback callback, void* context) {
     matchCallback_ = callback;
     matchContext_ = context;
 }
 
-void HidManager::registerDeviceRemovalCallback(DeviceCallback callback, void* context) {
+void Manager::registerDeviceRemovalCallback(DeviceCallback callback, void* context) {
     removalCallback_ = callback;
     removalContext_ = context;
 }
 
-ErrorCode HidManager::scheduleWithRunLoop() {
+ErrorCode Manager::scheduleWithRunLoop() {
     if (watch_) return 0;
     auto watch = std::make_unique<Watch>();
     sd_event* event = nullptr;
@@ -193,19 +193,19 @@ ErrorCode HidManager::scheduleWithRunLoop() {
     return 0;
 }
 
-void HidManager::unscheduleFromRunLoop() {
+void Manager::unscheduleFromRunLoop() {
     watch_.reset();
     for (auto& [syspath, device] : devices_) device->close();
 }
 
-std::vector<HidDevice*> HidManager::copyDevices() const {
-    std::vector<HidDevice*> all;
+std::vector<Device*> Manager::copyDevices() const {
+    std::vector<Device*> all;
     all.reserve(devices_.size());
     for (const auto& [syspath, device] : devices_) all.push_back(device.get());
     return all;
 }
 
-int HidManager::onUdevEvent(sd_device_monitor*, sd_device* device, void* userdata) {
+int Manager::onUdevEvent(sd_device_monitor*, sd_device* device, void* userdata) {
     auto* watch = static_cast<Watch*>(userdata);
     sd_device_action_t action{};
     if (sd_device_get_action(device, &action) < 0) return 0;
@@ -213,7 +213,7 @@ int HidManager::onUdevEvent(sd_device_monitor*, sd_device* device, void* userdat
     return 0;
 }
 
-void HidManager::dispatchUdev() {
+void Manager::dispatchUdev() {
     if (!watch_) return;
     while (sd_event_run(watch_->event.get(), 0) > 0) {
     }
@@ -230,7 +230,7 @@ void HidManager::dispatchUdev() {
     }
 }
 
-void HidManager::consider(sd_device* hidraw, bool announceNow) {
+void Manager::consider(sd_device* hidraw, bool announceNow) {
     std::string syspath = textOf(sd_device_get_syspath, hidraw);
     std::string devnode = textOf(sd_device_get_devname, hidraw);
     if (syspath.empty() || devnode.empty() || devices_.count(syspath)) return;
@@ -256,25 +256,25 @@ void HidManager::consider(sd_device* hidraw, bool announceNow) {
     DeviceFacts facts{id->vendorId, id->productId, descriptor.topLevelCollections};
     if (!deviceMatchesAny(facts, matchings_)) return;
 
-    auto device = std::make_unique<HidDevice>(syspath, std::move(devnode), std::move(facts), std::move(descriptor));
-    HidDevice* raw = device.get();
+    auto device = std::make_unique<Device>(syspath, std::move(devnode), std::move(facts), std::move(descriptor));
+    Device* raw = device.get();
     devices_.emplace(std::move(syspath), std::move(device));
     if (!announceNow) return;
     raw->announced_ = true;
     if (matchCallback_) matchCallback_(matchContext_, 0, this, raw);
 }
 
-void HidManager::remove(const std::string& syspath) {
+void Manager::remove(const std::string& syspath) {
     auto it = devices_.find(syspath);
     if (it == devices_.end()) return;
-    HidDevice* device = it->second.get();
+    Device* device = it->second.get();
     const std::weak_ptr<int> alive = alive_;
     if (device->announced_ && removalCallback_) removalCallback_(removalContext_, 0, this, device);
     if (alive.expired()) return;
     devices_.erase(syspath);
 }
 
-void HidManager::announcePending() {
+void Manager::announcePending() {
     if (!watch_) return;
     const std::weak_ptr<int> alive = alive_;
     std::vector<std::string> pending;

@@ -30,20 +30,20 @@ struct sd_device_monitor;
 
 namespace vexa::hid {
 
-class HidManager;
+class Manager;
 
 // One hidraw node of a matched HID device. Owned by its manager; it lives
 // until the device is removed (after the removal callback) or the manager
 // goes.
-class HidDevice {
+class Device {
 public:
     // `sender` is this device.
     using InputValueCallback = void (*)(void* context, ErrorCode result, void* sender, const InputValue& value);
 
-    HidDevice(std::string syspath, std::string devnode, DeviceFacts facts, ReportDescriptor descriptor);
-    ~HidDevice();
-    HidDevice(const HidDevice&) = delete;
-    HidDevice& operator=(const HidDevice&) = delete;
+    Device(std::string syspath, std::string devnode, DeviceFacts facts, ReportDescriptor descriptor);
+    ~Device();
+    Device(const Device&) = delete;
+    Device& operator=(const Device&) = delete;
 
     // "VendorID" and "ProductID" (read-only), and any number stored with
     // setProperty; nothing for an unknown key.
@@ -70,7 +70,7 @@ public:
     const DeviceFacts& facts() const { return facts_; }
 
 private:
-    friend class HidManager;
+    friend class Manager;
     void updateNotifier();
     void readReports();
     void close();
@@ -90,15 +90,15 @@ private:
     std::shared_ptr<int> alive_ = std::make_shared<int>();
 };
 
-class HidManager {
+class Manager {
 public:
     // `sender` is the manager.
-    using DeviceCallback = void (*)(void* context, ErrorCode result, void* sender, HidDevice* device);
+    using DeviceCallback = void (*)(void* context, ErrorCode result, void* sender, Device* device);
 
-    HidManager();
-    ~HidManager();
-    HidManager(const HidManager&) = delete;
-    HidManager& operator=(const HidManager&) = delete;
+    Manager();
+    ~Manager();
+    Manager(const Manager&) = delete;
+    Manager& operator=(const Manager&) = delete;
 
     // Devices that meet any of these criteria are matched (none: every HID
     // device). Set before scheduling.
@@ -116,7 +116,7 @@ public:
     void unscheduleFromRunLoop();
 
     // The devices currently matched.
-    std::vector<HidDevice*> copyDevices() const;
+    std::vector<Device*> copyDevices() const;
 
 private:
     static int onUdevEvent(sd_device_monitor* monitor, sd_device* device, void* userdata);
@@ -130,7 +130,7 @@ private:
     void* matchContext_ = nullptr;
     DeviceCallback removalCallback_ = nullptr;
     void* removalContext_ = nullptr;
-    std::map<std::string, std::unique_ptr<HidDevice>> devices_;  // by syspath
+    std::map<std::string, std::unique_ptr<Device>> devices_;  // by syspath
     struct Watch;
     std::unique_ptr<Watch> watch_;
     std::unique_ptr<QObject> guard_;  // queued calls die with the manager

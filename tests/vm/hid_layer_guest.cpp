@@ -29,8 +29,8 @@
 namespace {
 
 using namespace vexa::guest;
-using vexa::hid::HidDevice;
-using vexa::hid::HidManager;
+using vexa::hid::Device;
+using vexa::hid::Manager;
 using vexa::hid::InputValue;
 
 // Sent after each step: whatever arrives before its release belongs to the
@@ -135,7 +135,7 @@ public:
             return hasUaccessTag(deviceOf(kOrlaJIS)) && !hasUaccessTag(deviceOf(kOtherKeyboard));
         });
         step("the device holds the keyboard type; vendor and product are read-only", [&] {
-            HidDevice* d = deviceOf(kOrlaJIS);
+            Device* d = deviceOf(kOrlaJIS);
             return d->setProperty("VexaKeyMap", 2) && d->property("VexaKeyMap") == 2 &&
                    !d->setProperty("VendorID", 1) && d->property("VendorID") == kOrlaJIS.vendor &&
                    d->property("ProductID") == kOrlaJIS.product && !d->property("LocationID");
@@ -144,7 +144,7 @@ public:
             return refusedToNobody(deviceOf(kOrlaJIS)->devnode());
         });
         step("open the JIS keyboard and listen", [&] {
-            HidDevice* d = deviceOf(kOrlaJIS);
+            Device* d = deviceOf(kOrlaJIS);
             if (d->open() != 0 || !d->checkAccess()) return false;
             d->scheduleWithRunLoop();
             d->registerInputValueCallback(onValue, this);
@@ -172,10 +172,10 @@ public:
         step("unplugging the JIS keyboard removes its device, and only it", [&] {
             clone_.close();
             removed_.clear();
-            HidDevice* gone = deviceOf(kOrlaJIS);
+            Device* gone = deviceOf(kOrlaJIS);
             jis_.reset();
             waitFor(3000, [&] { return !removed_.empty(); });
-            return removed_ == std::vector<HidDevice*>{gone} && manager_.copyDevices().size() == 1 &&
+            return removed_ == std::vector<Device*>{gone} && manager_.copyDevices().size() == 1 &&
                    !deviceOf(kOrlaJIS) && deviceOf(kOtherKeyboard);
         });
         step("plugging it in again matches it again", [&] {
@@ -201,10 +201,10 @@ public:
     }
 
 private:
-    static void onMatched(void* context, ErrorCode result, void*, HidDevice* device) {
+    static void onMatched(void* context, ErrorCode result, void*, Device* device) {
         if (result == 0) static_cast<HidLayerCheck*>(context)->matched_.push_back(device);
     }
-    static void onRemoved(void* context, ErrorCode result, void*, HidDevice* device) {
+    static void onRemoved(void* context, ErrorCode result, void*, Device* device) {
         if (result == 0) static_cast<HidLayerCheck*>(context)->removed_.push_back(device);
     }
     static void onValue(void* context, ErrorCode result, void*, const InputValue& value) {
@@ -239,14 +239,14 @@ private:
         return true;
     }
 
-    HidDevice* deviceOf(const KeyboardDescription& d) {
-        for (HidDevice* device : manager_.copyDevices()) {
+    Device* deviceOf(const KeyboardDescription& d) {
+        for (Device* device : manager_.copyDevices()) {
             if (device->facts().vendorId == d.vendor && device->facts().productId == d.product) return device;
         }
         return nullptr;
     }
 
-    static bool hasUaccessTag(const HidDevice* device) {
+    static bool hasUaccessTag(const Device* device) {
         sd_device* d = nullptr;
         if (!device || sd_device_new_from_syspath(&d, device->syspath().c_str()) < 0) return false;
         vexa::DevicePtr owner(d);
@@ -259,7 +259,7 @@ private:
         const pid_t pid = fork();
         if (pid == 0) {
             if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
-            HidDevice device("", devnode, {}, {});
+            Device device("", devnode, {}, {});
             const int status = device.open();
             const bool allowed = device.checkAccess();
             if (status == -EACCES && !allowed) _exit(0);
@@ -324,8 +324,8 @@ private:
     DriverBus bus_;
     std::unique_ptr<TestKeyboard> jis_, other_, media_;
     EvdevNode clone_;
-    HidManager manager_;
-    std::vector<HidDevice*> matched_, removed_;
+    Manager manager_;
+    std::vector<Device*> matched_, removed_;
     std::vector<InputValue> values_;
     int passed_ = 0, failed_ = 0;
 };
