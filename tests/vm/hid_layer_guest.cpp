@@ -1,7 +1,8 @@
 // The editor's HID layer in the guest, headless: uhid keyboards, the real
 // driver remapping them, and the HID manager (udev, hidraw, the Qt event
 // loop) reporting the physical usages pressed, before the driver's
-// remapping. Prints what the HID layer reported for each key typed.
+// remapping. Prints what the HID layer reported for each key typed. Also
+// runs the About window's driver information command on these devices.
 //   vexa_guest_hid
 #include <linux/input.h>
 #include <sys/wait.h>
@@ -18,6 +19,9 @@
 #include <vector>
 
 #include <QCoreApplication>
+#include <QProcess>
+
+#include "about/driver_info.h"
 
 #include "keymap/keymap.h"
 #include "platform/glue/owners.h"
@@ -142,6 +146,22 @@ public:
         });
         step("an unprivileged user is refused the node, and the access check says so", [&] {
             return refusedToNobody(deviceOf(kOrlaJIS)->devnode());
+        });
+        step("the driver information lists each HID device with its hidraw and event nodes", [&] {
+            QProcess dump;
+            dump.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QString::fromLatin1(vexa::about::kDriverInfoCommand)});
+            if (!dump.waitForFinished(10000)) return false;
+            const QString text = vexa::about::driverInfoText(dump.readAllStandardOutput());
+            bool ok = true;
+            for (const char* line : {"E: HID_ID=0003:000004FE:00000007", "E: HID_ID=0003:00001234:00005678",
+                                     "E: HID_ID=0003:000004FE:00000006", "E: SUBSYSTEM=hidraw", "E: DEVNAME=/dev/input/event"}) {
+                if (!text.contains(QLatin1String(line))) {
+                    std::printf("    the listing lacks \"%s\"\n", line);
+                    ok = false;
+                }
+            }
+            if (!ok) std::printf("%s\n", qPrintable(text));
+            return ok;
         });
         step("open the JIS keyboard and listen", [&] {
             Device* d = deviceOf(kOrlaJIS);
