@@ -108,9 +108,7 @@ void Device::readReports() {
         if (n <= 0) {
             // The device has gone (EIO, ENODEV); udev's removal follows.
             if (n < 0) logErrno(-errno, SD_INFO "%s: no more input", devnode_.c_str());
-            scheduled_ = false;
-            updateNotifier();
-            fd_.reset();
+            close();
             return;
         }
         values.clear();
@@ -140,10 +138,7 @@ struct Manager::Watch {
 
 Manager::Manager() : guard_(std::make_unique<QObject>()) {}
 
-Manager::~Manager() {
-    unscheduleFromRunLoop();
-    devices_.clear();
-}
+Manager::~Manager() { unscheduleFromRunLoop(); }
 
 void Manager::setDeviceMatching(std::vector<DeviceMatching> matchings) { matchings_ = std::move(matchings); }
 
@@ -195,7 +190,8 @@ ErrorCode Manager::scheduleWithRunLoop() {
 
 void Manager::unscheduleFromRunLoop() {
     watch_.reset();
-    for (auto& [syspath, device] : devices_) device->close();
+    // Without the watch, removals would go unseen: the devices go now.
+    devices_.clear();
 }
 
 std::vector<Device*> Manager::copyDevices() const {

@@ -112,7 +112,9 @@ public:
 
     // Starts watching udev and finds the devices present. 0 or a negative errno.
     ErrorCode scheduleWithRunLoop();
-    // Stops watching: no more device callbacks, no more input values.
+    // Stops watching: no more callbacks of any kind, and the devices are
+    // released (without removal callbacks), since their removal would go
+    // unseen. Scheduling again finds the devices present anew.
     void unscheduleFromRunLoop();
 
     // The devices currently matched.

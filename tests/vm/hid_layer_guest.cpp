@@ -205,8 +205,9 @@ public:
             return jis_ && matched_.size() == 1 && matched_[0] == deviceOf(kOrlaJIS) &&
                    !matched_[0]->property("VexaKeyMap");
         });
-        step("stopping the watch ends every callback", [&] {
+        step("stopping the watch ends every callback and releases the devices", [&] {
             manager_.unscheduleFromRunLoop();
+            if (!manager_.copyDevices().empty()) return false;
             matched_.clear();
             removed_.clear();
             other_.reset();
