@@ -19,7 +19,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The boot keyboard of the HID specification's appendix: modifier bits, a
+// The boot keyboard of the USB HID class definition's example: modifier bits, a
 // reserved byte, LED output, and six key indices 0..101.
 const Bytes kBootKeyboard = {
     0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0x05, 0x07, 0x19, 0xE0, 0x29, 0xE7, 0x15, 0x00, 0x25, 0x01,
