@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
@@ -29,12 +30,14 @@ QPointer<QWidget>& alertWindow() {
     return window;
 }
 
-// The window a window-modal alert opens on. An alert must never be the
-// parent: closing it would take the new alert, and its callback, with it.
+// The window a window-modal alert opens on. Neither an alert nor a file
+// panel may be the parent: both close (and delete themselves) right after the
+// call that raised the alert, and would take the new alert, and its callback,
+// with them.
 QWidget* sheetParent() {
     if (QWidget* window = alertWindow()) return window;
     QWidget* window = QApplication::activeWindow();
-    while (qobject_cast<QMessageBox*>(window) != nullptr) {
+    while (qobject_cast<QMessageBox*>(window) != nullptr || qobject_cast<QFileDialog*>(window) != nullptr) {
         window = window->parentWidget() != nullptr ? window->parentWidget()->window() : nullptr;
     }
     return window;
