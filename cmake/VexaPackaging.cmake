@@ -3,6 +3,9 @@
 # component; packaging/ (added last) turns the registered services into the
 # package's maintainer scripts and configures CPack.
 include(GNUInstallDirs)
+# "install" and "package" build only what the package holds (the
+# vexaorla_deb target depends on exactly that), not every test and tool.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 # Programs that nobody starts by name: services, and the installer with its
 # resources beside it.
@@ -20,6 +23,7 @@ function(vexa_install_program target)
     set(dest ${VEXA_INSTALL_LIBDIR})
   endif()
   install(TARGETS ${target} RUNTIME DESTINATION ${dest} COMPONENT ${ARG_COMPONENT})
+  set_property(GLOBAL APPEND PROPERTY VEXA_PACKAGE_TARGETS ${target})
 endfunction()
 
 # vexa_install_desktop_entry(<id> COMPONENT <name>)
