@@ -48,8 +48,9 @@ AppDelegate::AppDelegate(vexa::installer::InstallerPlatform& platform)
     connect(guideUi_->continueButton, &QPushButton::clicked, this, [this] { startInstaller(); });
     connect(mainUi_->aboutAction, &QAction::triggered, this, [this] { showAboutWindow(); });
     // The About window (AboutWinClass, about/) is not part of the build yet:
-    // its menu item stays hidden until showAboutWindow() opens it.
-    mainUi_->aboutAction->setVisible(false);
+    // the menu bar with its only item stays hidden until showAboutWindow()
+    // opens it.
+    mainUi_->menuBar->setVisible(false);
     // Closing the main window quits; the hidden guide window keeps nothing open.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { applicationWillTerminate(); });
     vexa::setWillTerminateHandler([](void* self) { static_cast<AppDelegate*>(self)->applicationWillTerminate(); },
@@ -160,6 +161,6 @@ void AppDelegate::removeFileFromLoginItems(const char* name) {
 }
 
 void AppDelegate::showAboutWindow() {
-    // Hook for AboutWinClass: create it once (without its version field),
-    // then show it. The menu item is hidden until then.
+    // Hook for AboutWinClass: create it once (without its version field) and
+    // show it; then show the menu bar in the constructor again.
 }
