@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -118,7 +119,10 @@ int main(int argc, char** argv) {
                                      Expect{tapped(kb(0xE3), KEY_LEFTMETA)}}},
                                    kServices.front());
          }},
-        {"apt removes the package", [&] { return succeeds(apt + "remove vexaorla"); }},
+        {"the udev reload that the installer runs at quit works through pkexec",
+         [] { return succeeds("pkexec /usr/lib/vexaorla/reload-udev"); }},
+        {"the installer's uninstall script removes the package",
+         [] { return succeeds("sh /usr/lib/vexaorla/uninstall.sh"); }},
         {"the services are gone", [] { return servicesAre("not-found//inactive"); }},
         {"the package's files are gone",
          [] {
@@ -135,7 +139,7 @@ int main(int argc, char** argv) {
                                      ExpectReader{tapped(kb(0x35), KEY_GRAVE)}, ExpectNoInstance{}}},
                                    "");
          }},
-        {"apt purges the package", [&] { return succeeds(apt + "purge vexaorla"); }},
+        {"dpkg purges the package", [] { return succeeds("dpkg --purge vexaorla"); }},
         {"the user's keymap file is untouched",
          [] {
              std::ifstream in(kUserFile);
@@ -147,8 +151,10 @@ int main(int argc, char** argv) {
 
     int passed = 0, failed = 0;
     for (const LifeStep& s : steps) {
+        const auto start = std::chrono::steady_clock::now();
         const std::string problem = s.check();
-        std::printf("%s %s\n", problem.empty() ? "PASS" : "FAIL", s.what.c_str());
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        std::printf("%s %s (%.1f s)\n", problem.empty() ? "PASS" : "FAIL", s.what.c_str(), took.count());
         if (!problem.empty()) {
             std::printf("     %s\n", problem.c_str());
             ++failed;
