@@ -7,11 +7,11 @@
 // generations of the suite left behind.
 #pragma once
 
-#include <cstdint>
 #include <memory>
 
 #include <QObject>
 
+#include "errors/error_stack.h"
 #include "installer/installer_platform.h"
 
 class QComboBox;
@@ -24,8 +24,6 @@ namespace Ui {
 class InstallerWindow;
 class GuideWindow;
 }  // namespace Ui
-
-using ErrorCode = std::int32_t;
 
 // Failure sites: 110 for installing, 120 for uninstalling.
 enum : ErrorCode {
