@@ -1,0 +1,32 @@
+# The suite's package in the guest: a Debian root (tests/vm/cache, built
+# once per set of packages with mmdebstrap) booted with systemd as PID 1,
+# where the package is installed with apt, used, removed and purged.
+#   cmake --build <dir> --target vexa_guest_package; ctest -L guest -R package
+add_executable(vexa_guest_package_test package_test.cpp scenario.cpp)
+target_link_libraries(vexa_guest_package_test PRIVATE vexa_guest_support vexa_keymap)
+
+set(package_initramfs ${CMAKE_CURRENT_BINARY_DIR}/initramfs-package.cpio)
+get_filename_component(package_name ${VEXA_PACKAGE_FILE} NAME)
+add_custom_command(OUTPUT ${package_initramfs}
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/make-initramfs ${package_initramfs} ${guest_kernel}
+          ${PROJECT_SOURCE_DIR}/packaging/dbus/mirlan.driver.VexaOrla.conf
+          ${PROJECT_SOURCE_DIR}/packaging/systemd/mirlan.driver.VexaOrla.service
+          $<TARGET_FILE:VexaOrla> $<TARGET_FILE:vexa_guest_package_test> ${VEXA_PACKAGE_FILE}
+  DEPENDS VexaOrla vexa_guest_package_test vexaorla_deb ${VEXA_PACKAGE_FILE} ${guest_kernel}/version
+          ${CMAKE_CURRENT_SOURCE_DIR}/make-initramfs ${CMAKE_CURRENT_SOURCE_DIR}/guest-init
+  COMMENT "Building the package test's initramfs")
+# Checks the cache on every build; makes the root only when the package's
+# dependencies (or the kernel) changed.
+add_custom_target(vexa_debian_root
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/make-debian-root ${guest_cache} ${guest_kernel} ${VEXA_PACKAGE_FILE}
+  DEPENDS vexaorla_deb ${guest_kernel}/version
+  COMMENT "Checking the guest's Debian root"
+  USES_TERMINAL)
+add_custom_target(vexa_guest_package DEPENDS ${package_initramfs})
+add_dependencies(vexa_guest_package vexa_debian_root)
+
+add_test(NAME guest.package
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/run-guest ${guest_kernel} ${package_initramfs} 600
+          --disk ${guest_cache}/debian-root.ext4
+          /usr/local/bin/vexa_guest_package_test /usr/local/bin/${package_name})
+set_tests_properties(guest.package PROPERTIES LABELS guest TIMEOUT 600)
