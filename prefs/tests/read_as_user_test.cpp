@@ -74,6 +74,15 @@ bool becomeAlice(const std::string& home) {
            ::setenv("HOME", home.c_str(), 1) == 0;
 }
 
+// Every folder from the root down to `folder` may be searched by any user.
+bool othersCanReach(std::filesystem::path folder) {
+    for (;; folder = folder.parent_path()) {
+        struct stat st {};
+        if (::stat(folder.c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0) return false;
+        if (folder == folder.root_path()) return true;
+    }
+}
+
 bool becomeDaemon() { return keepOnlyCapabilities((1u << CAP_SETUID) | (1u << CAP_SETGID)); }
 
 std::string operator/(const std::string& a, const char* b) { return a + "/" + b; }
@@ -86,6 +95,17 @@ protected:
             return;
         }
         base_ = std::make_unique<vexa::test::TempDir>();
+        if (!othersCanReach(std::filesystem::path(base_->path()).parent_path())) {
+            // $TMPDIR lies in a private folder (root's home, say): the test
+            // users could not reach their homes there.
+            base_.reset();
+            const vexa::test::ScopedEnv tmp("TMPDIR", "/tmp");
+            base_ = std::make_unique<vexa::test::TempDir>();
+            if (!othersCanReach(std::filesystem::path(base_->path()).parent_path())) {
+                why_ = "no temporary folder that other users can reach";
+                return;
+            }
+        }
         ::chmod(base_->path().c_str(), 0755);
         why_ = addTestAccounts({{kAliceName, kAlice, kAlice, *base_ / "alice", {"vexa-test-shared"}},
                                 {"vexa-test-bob", kBob, kBob, *base_ / "bob"}},
