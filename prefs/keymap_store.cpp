@@ -1,12 +1,10 @@
 // Tables in the root dictionary, and reading a table with its fallbacks.
-#include <cerrno>
-#include <climits>
 #include <cstring>
+#include <vector>
 
 #include "platform/resourcefile/resource_file.h"
-#include "prefs/home_path.h"
+#include "prefs/legacy_file.h"
 #include "prefs/prefs.h"
-#include "prefs/user_file.h"
 
 using vexa::archive::Data;
 using vexa::archive::Dictionary;
@@ -59,27 +57,27 @@ extern "C" ErrorCode KZ730readNewKeymap(const char* userName, KeymapType type, s
 }
 
 extern "C" ErrorCode KZ730readOldKeymap(const char* userName, KeymapType type, std::uint8_t* keymap) {
+    using vexa::prefs::LegacyResource;
     if (type == nullptr || keymap == nullptr) return KZ730_ERR_OLD_ARGUMENT;
-    const auto home = vexa::user::homeDirectoryForUser(userName);
-    if (!home) return KZ730_ERR_OLD_NO_HOME;
-    const std::string path = vexa::prefs::joinHome(*home, KZ730_OLD_PREF_FILE);
-    if (path.size() >= PATH_MAX) return KZ730_ERR_OLD_NO_PATH;
-
-    // Read as the current file is: with the user's rights.
-    std::vector<std::uint8_t> bytes;
-    const ErrorCode read = vexa::prefs::readUserFile(userName, path, bytes);
-    if (read == -ENOENT || read == -ENOTDIR) return KZ730_ERR_OLD_NO_FILE;
-    vexa::resource::ResourceFile file;
-    if (read != 0 || file.openBytes(std::move(bytes)) != 0) return KZ730_ERR_OLD_CANNOT_OPEN;
-    ErrorCode result = KZ730_ERR_OLD_NO_RESOURCE;
-    const auto table = file.getResource(kKeymapResourceType, legacyResourceId(type));
-    if (table && table->size() == KZ714_KEYMAP_SIZE) {
-        std::memcpy(keymap, table->data(), KZ714_KEYMAP_SIZE);
-        KZ714converOldOrlaKeymap(keymap);
-        result = 0;
+    std::vector<std::uint8_t> table;
+    switch (vexa::prefs::readLegacyResource(userName, kKeymapResourceType, legacyResourceId(type), table)) {
+        case LegacyResource::NoHome:
+            return KZ730_ERR_OLD_NO_HOME;
+        case LegacyResource::NoPath:
+            return KZ730_ERR_OLD_NO_PATH;
+        case LegacyResource::NoFile:
+            return KZ730_ERR_OLD_NO_FILE;
+        case LegacyResource::CannotOpen:
+            return KZ730_ERR_OLD_CANNOT_OPEN;
+        case LegacyResource::Missing:
+            return KZ730_ERR_OLD_NO_RESOURCE;
+        case LegacyResource::Found:
+            break;
     }
-    file.close();
-    return result;
+    if (table.size() != KZ714_KEYMAP_SIZE) return KZ730_ERR_OLD_NO_RESOURCE;
+    std::memcpy(keymap, table.data(), KZ714_KEYMAP_SIZE);
+    KZ714converOldOrlaKeymap(keymap);
+    return 0;
 }
 
 extern "C" ErrorCode KZ730readKeymap(const char* userName, KeymapType type, std::uint8_t* keymap) {

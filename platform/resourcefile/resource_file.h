@@ -24,9 +24,11 @@ constexpr std::uint32_t fourCharCode(const char (&code)[5]) {
 class ResourceFile {
 public:
     // Opens the file at `path` read-only (read whole, with the same care as
-    // any file another user controls: no symbolic links, regular files only,
-    // at most 1 MiB). Returns 0, the negative errno of the read, or -EBADMSG
-    // when the contents are not a resource file.
+    // any file another user controls: no symbolic link as the file itself,
+    // regular files only, at most 1 MiB). Returns 0, the negative errno of
+    // the read, or -EBADMSG when the contents are not a resource file.
+    // A user's legacy preference file is not opened here but through
+    // vexa::prefs::readLegacyResource, which reads it with the user's rights.
     ErrorCode open(const std::string& path);
     // Opens a resource file held in memory; 0 or -EBADMSG.
     ErrorCode openBytes(std::vector<std::uint8_t> bytes);

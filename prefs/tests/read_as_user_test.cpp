@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <functional>
@@ -16,6 +17,7 @@
 #include "platform/files/file_io.h"
 #include "platform/keyedarchive/keyed_archive.h"
 #include "platform/resourcefile/resource_file.h"
+#include "prefs/legacy_file.h"
 #include "prefs_fixture.h"
 #include "test_accounts.h"
 
@@ -74,6 +76,15 @@ bool becomeAlice(const std::string& home) {
            ::setenv("HOME", home.c_str(), 1) == 0;
 }
 
+// Every folder from the root down to `folder` may be searched by any user.
+bool othersCanReach(std::filesystem::path folder) {
+    for (;; folder = folder.parent_path()) {
+        struct stat st {};
+        if (::stat(folder.c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0) return false;
+        if (folder == folder.root_path()) return true;
+    }
+}
+
 bool becomeDaemon() { return keepOnlyCapabilities((1u << CAP_SETUID) | (1u << CAP_SETGID)); }
 
 std::string operator/(const std::string& a, const char* b) { return a + "/" + b; }
@@ -86,6 +97,17 @@ protected:
             return;
         }
         base_ = std::make_unique<vexa::test::TempDir>();
+        if (!othersCanReach(std::filesystem::path(base_->path()).parent_path())) {
+            // $TMPDIR lies in a private folder (root's home, say): the test
+            // users could not reach their homes there.
+            base_.reset();
+            const vexa::test::ScopedEnv tmp("TMPDIR", "/tmp");
+            base_ = std::make_unique<vexa::test::TempDir>();
+            if (!othersCanReach(std::filesystem::path(base_->path()).parent_path())) {
+                why_ = "no temporary folder that other users can reach";
+                return;
+            }
+        }
         ::chmod(base_->path().c_str(), 0755);
         why_ = addTestAccounts({{kAliceName, kAlice, kAlice, *base_ / "alice", {"vexa-test-shared"}},
                                 {"vexa-test-bob", kBob, kBob, *base_ / "bob"}},
@@ -240,6 +262,48 @@ TEST_F(ReadAsUserTest, TheDaemonTheEditorAndRootReadExactlyWhatTheUserCould) {
         }
     }
     ::alarm(0);
+}
+
+// The editor's old DIP switch settings live in the legacy file too, and are
+// read from it exactly as the tables are.
+TEST_F(ReadAsUserTest, TheLegacyDipSwitchResourceIsReadWithTheUsersRightsToo) {
+    using vexa::prefs::LegacyResource;
+    const Bytes settings{0, 0, 0, 0, 0, 1, 0, 0};
+    const Bytes legacy = vexa::test::makeResourceFile({{vexa::resource::fourCharCode("DSsw"), 128, settings, ""}});
+    const std::string file = alice() + "/" + KZ730_OLD_PREF_FILE;
+    const struct {
+        const char* what;
+        std::function<void()> arrange;
+        LegacyResource expected;
+    } cases[] = {
+        {"Preferences is a link to a folder of the user's",
+         [&] { linkedPreferences(alice() / "dotfiles", kAlice, 0600, file, legacy); }, LegacyResource::Found},
+        {"the file is a link to a file of the user's",
+         [&] { linkedFile(alice() / "legacy.prefs", kAlice, kAlice, 0600, file, legacy); }, LegacyResource::Found},
+        {"the file is a link to a root-only file",
+         [&] { linkedFile(base() / "extra/root-only", 0, 0, 0600, file, legacy); }, LegacyResource::CannotOpen},
+        {"no legacy file", [] { preferences(); }, LegacyResource::NoFile},
+    };
+    // The status in the first byte, the settings after it.
+    const auto read = [] {
+        Tables t{};
+        std::vector<std::uint8_t> out;
+        t[0][0] = static_cast<std::uint8_t>(
+            vexa::prefs::readLegacyResource(kAliceName, vexa::resource::fourCharCode("DSsw"), 128, out));
+        std::copy_n(out.begin(), std::min<std::size_t>(out.size(), 16), t[0].begin() + 1);
+        return t;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        reset();
+        c.arrange();
+        Tables expected{};
+        expected[0][0] = static_cast<std::uint8_t>(c.expected);
+        if (c.expected == LegacyResource::Found) std::copy(settings.begin(), settings.end(), expected[0].begin() + 1);
+        EXPECT_EQ(read(), expected) << "root";
+        EXPECT_EQ(inChild(becomeDaemon, read), expected) << "daemon";
+        EXPECT_EQ(inChild([] { return becomeAlice(alice()); }, read), expected) << "editor";
+    }
 }
 
 // The editor saves through a linked Preferences folder; the daemon then
