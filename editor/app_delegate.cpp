@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QMainWindow>
 #include <QMenu>
+#include <QStandardPaths>
 #include <QTabBar>
 #include <QUrl>
 
@@ -38,8 +39,7 @@ AppDelegateClass::AppDelegateClass()
     : userName_(vexa::user::userName()),
       window_(std::make_unique<QMainWindow>()),
       ui_(std::make_unique<Ui::MainWindow>()) {
-    const QString programFolder = QCoreApplication::applicationDirPath();
-    resourceFolders = {programFolder, QDir::cleanPath(programFolder + QStringLiteral("/../share/vexa-orla"))};
+    resourceFolders = resourceFoldersFor(QCoreApplication::applicationDirPath());
 
     ui_->setupUi(window_.get());
     keyboardTab = ui_->keyboardTab;
@@ -55,6 +55,16 @@ AppDelegateClass::AppDelegateClass()
 }
 
 AppDelegateClass::~AppDelegateClass() = default;
+
+QStringList AppDelegateClass::resourceFoldersFor(const QString& programFolder) {
+    const QString own = QStringLiteral("vexaorla");
+    QStringList folders{programFolder, QDir::cleanPath(programFolder + QStringLiteral("/../share/") + own)};
+    for (const QString& data : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
+        folders.append(QDir::cleanPath(data + QLatin1Char('/') + own));
+    }
+    folders.removeDuplicates();
+    return folders;
+}
 
 void AppDelegateClass::loadPages() {
     Ui::PageAnsi().setupUi(ui_->page_ansi);

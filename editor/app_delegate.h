@@ -65,8 +65,13 @@ public:
     vexa::hid::Manager* hidManager = nullptr;  // owned once keyboard watching exists
     QDialog* dipSwitchWindow = nullptr;
     // Where the application's resources (the licence document) are looked
-    // for, in order: beside the program, then its share folder.
+    // for, in order; resourceFoldersFor the program's folder.
     QStringList resourceFolders;
+    // Beside the program (the build tree; programs in /usr/lib/vexaorla),
+    // then vexaorla in the share folder of the program's prefix
+    // (<prefix>/bin → <prefix>/share/vexaorla), then vexaorla in each of the
+    // desktop's data folders ($XDG_DATA_HOME, $XDG_DATA_DIRS).
+    static QStringList resourceFoldersFor(const QString& programFolder);
 
     // The window that contains keyboardTab.
     QMainWindow* mainWindow() const;
