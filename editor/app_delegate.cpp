@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QMainWindow>
 #include <QMenu>
+#include <QScopedValueRollback>
 #include <QStandardPaths>
 #include <QTabBar>
 #include <QUrl>
@@ -137,8 +138,12 @@ void AppDelegateClass::showMainWindow() {
 }
 
 void AppDelegateClass::selectKeyboard(KeymapTypeNumber type) {
-    keyboardTab->selectKeymapType(type);
-    keyboardPageDidChange();
+    {
+        // The palette is filled below, for the type asked for.
+        const QScopedValueRollback selecting(selectingKeyboard_, true);
+        keyboardTab->selectKeymapType(type);
+    }
+    configureKeytopListForKeymapType(type);
 }
 
 void AppDelegateClass::selectKeyboardByMenuItem(QAction* item) { selectKeyboard(keymapTypeForMenuItem(item)); }
@@ -260,8 +265,13 @@ vexa::NamedImage AppDelegateClass::keytopImageForKeycodeKeymapType(std::uint32_t
 }
 
 void AppDelegateClass::keyboardPageDidChange() {
+    if (selectingKeyboard_) return;
+    // A page of the other keyboard needs the other caps; the FN page of the
+    // same keyboard keeps those shown.
     const KeymapTypeNumber shown = keyboardTab->selectedKeymapType();
-    if (keytopPalette->keymapType() != shown) configureKeytopListForKeymapType(shown);
+    const bool sameCaps = keytopPalette->isConfigured() &&
+                          (keytopPalette->keymapType() == kKeymapTypeJIS) == (shown == kKeymapTypeJIS);
+    if (!sameCaps) configureKeytopListForKeymapType(shown);
 }
 
 void AppDelegateClass::shouldEnableInitButtonBy(KeyButtonClass* button) {

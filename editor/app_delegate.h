@@ -132,13 +132,14 @@ private:
     void loadPages();
     void connectKeyButton(KeyButtonClass* button);
     void connectWindow();
-    // The one place where the window follows the page shown: the palette
-    // holds the caps of the page's keyboard type.
+    // The window follows the page shown, however it was chosen: the palette
+    // holds the caps of the page's keyboard.
     void keyboardPageDidChange();
     // The user name for the preference store; null means the user running
     // the process, for a process without a passwd entry.
     const char* user() const;
 
+    bool selectingKeyboard_ = false;
     std::string userName_;
     std::unique_ptr<QMainWindow> window_;
     std::unique_ptr<Ui::MainWindow> ui_;
