@@ -100,10 +100,10 @@ void AppDelegateClass::connectWindow() {
     }
     connect(ui_->actionQuit, &QAction::triggered, this, &AppDelegateClass::terminate);
 
-    connect(ui_->applyButton, &QPushButton::clicked, this, &AppDelegateClass::applyButtonAction);
-    connect(ui_->okButton, &QPushButton::clicked, this, &AppDelegateClass::okButtonAction);
-    connect(ui_->initButton, &QPushButton::clicked, this, &AppDelegateClass::initButtonAction);
-    connect(ui_->licenseButton, &QPushButton::clicked, this, &AppDelegateClass::licenseButtonAction);
+    connect(ui_->applyButton, &QPushButton::clicked, this, [this] { applyButton(ui_->applyButton); });
+    connect(ui_->okButton, &QPushButton::clicked, this, [this] { okButton(ui_->okButton); });
+    connect(ui_->initButton, &QPushButton::clicked, this, [this] { initButton(ui_->initButton); });
+    connect(ui_->licenseButton, &QPushButton::clicked, this, [this] { licenseButton(ui_->licenseButton); });
 }
 
 QMainWindow* AppDelegateClass::mainWindow() const { return window_.get(); }
@@ -235,18 +235,20 @@ void AppDelegateClass::saveSettings() {
     KZ730postReconfigureNotification();
 }
 
-void AppDelegateClass::applyButtonAction() { saveSettings(); }
+void AppDelegateClass::applyButton(QObject*) { saveSettings(); }
 
-void AppDelegateClass::okButtonAction() {
-    applyButtonAction();
+void AppDelegateClass::okButton(QObject* sender) {
+    applyButton(sender);
     terminate();
 }
 
-void AppDelegateClass::initButtonAction() {
+void AppDelegateClass::InitButtonOutlet::operator()(QObject*) const { owner_->restoreFocusedKey(); }
+
+void AppDelegateClass::restoreFocusedKey() {
     if (auto* key = qobject_cast<KeyButtonClass*>(window_->focusWidget())) key->restoreKeycode();
 }
 
-void AppDelegateClass::licenseButtonAction() {
+void AppDelegateClass::licenseButton(QObject*) {
     for (const QString& folder : resourceFolders) {
         const QFileInfo document(QDir(folder).filePath(QStringLiteral("License.rtf")));
         if (document.isFile()) {
