@@ -102,7 +102,7 @@ void AppDelegateClass::connectWindow() {
 
     connect(ui_->applyButton, &QPushButton::clicked, this, [this] { applyButton(ui_->applyButton); });
     connect(ui_->okButton, &QPushButton::clicked, this, [this] { okButton(ui_->okButton); });
-    connect(ui_->initButton, &QPushButton::clicked, this, [this] { initButton(ui_->initButton); });
+    connect(ui_->initButton, &QPushButton::clicked, this, [this] { restoreFocusedKey(ui_->initButton); });
     connect(ui_->licenseButton, &QPushButton::clicked, this, [this] { licenseButton(ui_->licenseButton); });
 }
 
@@ -242,9 +242,7 @@ void AppDelegateClass::okButton(QObject* sender) {
     terminate();
 }
 
-void AppDelegateClass::InitButtonOutlet::operator()(QObject*) const { owner_->restoreFocusedKey(); }
-
-void AppDelegateClass::restoreFocusedKey() {
+void AppDelegateClass::restoreFocusedKey(QObject*) {
     if (auto* key = qobject_cast<KeyButtonClass*>(window_->focusWidget())) key->restoreKeycode();
 }
 

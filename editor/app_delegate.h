@@ -55,31 +55,9 @@ public:
     AppDelegateClass();
     ~AppDelegateClass() override;
 
-    // The Init button under one name for its two roles: as a field it is the
-    // button (`initButton->setEnabled(...)`, and it converts to QPushButton*);
-    // called, `initButton(sender)`, it is the button's action, which gives the
-    // focused key its default output back.
-    class InitButtonOutlet {
-    public:
-        explicit InitButtonOutlet(AppDelegateClass* owner) : owner_(owner) {}
-        InitButtonOutlet(const InitButtonOutlet&) = delete;
-        InitButtonOutlet& operator=(const InitButtonOutlet&) = delete;
-        InitButtonOutlet& operator=(QPushButton* button) {
-            button_ = button;
-            return *this;
-        }
-        operator QPushButton*() const { return button_; }
-        QPushButton* operator->() const { return button_; }
-        void operator()(QObject* sender = nullptr) const;
-
-    private:
-        AppDelegateClass* owner_;
-        QPushButton* button_ = nullptr;
-    };
-
     // Fields, connected from the interface file or filled at run time.
     KeyboardTab* keyboardTab = nullptr;
-    InitButtonOutlet initButton{this};
+    QPushButton* initButton = nullptr;
     bool karabinerElements = false;
     bool deviceOpenErrShown = false;
     KeyCapPaletteView* keytopCollection = nullptr;
@@ -136,12 +114,14 @@ public:
     // writeSettings, then always the "Reconfigure" notification.
     void saveSettings();
 
-    // Actions of the window's buttons (the sender is not used); the Init
-    // button's action is initButton(sender), above.
+    // Actions of the window's buttons (the sender is not used). The Init
+    // button's action cannot share its name with the initButton field, so it
+    // is named after what it does: the focused key gets its default output back.
     void applyButton(QObject* sender = nullptr);
     // applyButton, then the application ends as on Quit.
     void okButton(QObject* sender = nullptr);
     void licenseButton(QObject* sender = nullptr);
+    void restoreFocusedKey(QObject* sender = nullptr);
 
     // The key cap palette.
     void configureKeytopListForKeymapType(KeymapTypeNumber type);
@@ -161,9 +141,6 @@ private:
     // The user name for the preference store; null means the user running
     // the process, for a process without a passwd entry.
     const char* user() const;
-    // The Init button's action: the focused key, if any, gets its default.
-    void restoreFocusedKey();
-
     bool selectingKeyboard_ = false;
     std::string userName_;
     std::unique_ptr<QMainWindow> window_;
