@@ -1,5 +1,6 @@
 // VexaOrlaSetUpper: the set-up daemon. Started by systemd; applies the
 // console user's keymaps to every keyboard until SIGTERM.
+#include <systemd/sd-daemon.h>
 #include <systemd/sd-event.h>
 
 #include <csignal>
@@ -48,7 +49,10 @@ int main() {
 
     auto daemon = std::make_unique<SetUpperClass>();
     daemon->start();
+    // Every watcher that could be installed is: the service manager may go on.
+    sd_notify(0, "READY=1");
     r = sd_event_loop(loop.get());
+    sd_notify(0, "STOPPING=1");
     daemon->stop();
     daemon.reset();
     if (r < 0) {

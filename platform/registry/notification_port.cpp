@@ -83,7 +83,8 @@ int NotificationPort::startWatching() {
     removedMatch_ = std::move(removedMatch);
     owner_ = owner;
     for (ObjectRecord& record : records) {
-        known_.emplace(record.path, std::make_shared<const ObjectRecord>(std::move(record)));
+        auto ptr = std::make_shared<const ObjectRecord>(std::move(record));
+        known_.emplace(ptr->path, std::move(ptr));
     }
     watching_ = true;
     return 0;
