@@ -22,9 +22,19 @@ int callStatus(int r, const sd_bus_error* error) {
     return e > 0 ? -e : r;
 }
 
-sd_bus* mainConnection() {
-    // Opened on first use; opened again after the bus dropped it.
+namespace {
+
+BusPtr& mainSlot() {
     static BusPtr bus;
+    return bus;
+}
+
+// The connection itself failed (sd-bus names these System.Error.*).
+bool connectionFailed(int r) { return r == -ECONNRESET || r == -ENOTCONN || r == -EPIPE; }
+
+// The process's connection for calls; null when the system bus cannot be reached.
+sd_bus* mainConnection() {
+    BusPtr& bus = mainSlot();
     if (!bus || sd_bus_is_open(bus.get()) <= 0) {
         sd_bus* raw = nullptr;
         bus.reset();
@@ -34,49 +44,71 @@ sd_bus* mainConnection() {
     return bus.get();
 }
 
+}  // namespace
+
+int call(sd_bus* bus, const MessageBuilder& build, sd_bus_error* error, BusMessagePtr* reply) {
+    // On the process's connection, a connection that the bus dropped (the
+    // bus was restarted) is opened anew once; every call here may be repeated.
+    for (int attempt = 0;; ++attempt) {
+        sd_bus* target = bus != nullptr ? bus : mainConnection();
+        if (target == nullptr) return -ENOTCONN;
+        sd_bus_message* raw = nullptr;
+        int r = build(target, &raw);
+        BusMessagePtr message(raw);
+        if (r < 0) return r;
+        sd_bus_message* out = nullptr;
+        r = sd_bus_call(target, message.get(), kCallTimeoutUsec, error, &out);
+        reply->reset(out);
+        if (bus != nullptr || attempt > 0 || !connectionFailed(r)) return r;
+        sd_bus_error_free(error);
+        mainSlot().reset();
+    }
+}
+
 int queryManagedObjects(sd_bus* bus, std::vector<ObjectRecord>* records, std::string* owner) {
-    sd_bus_message* raw = nullptr;
-    int r = sd_bus_message_new_method_call(bus, &raw, driverbus::kBusName, driverbus::kManagerPath,
-                                           "org.freedesktop.DBus.ObjectManager", "GetManagedObjects");
-    if (r < 0) return r;
-    BusMessagePtr call(raw);
-    sd_bus_message_set_auto_start(call.get(), 0);
     sd_bus_error error = SD_BUS_ERROR_NULL;
-    sd_bus_message* reply = nullptr;
-    r = sd_bus_call(bus, call.get(), kCallTimeoutUsec, &error, &reply);
-    BusMessagePtr replyOwner(reply);
+    BusMessagePtr reply;
+    int r = call(
+        bus,
+        [](sd_bus* target, sd_bus_message** m) {
+            const int r = sd_bus_message_new_method_call(target, m, driverbus::kBusName, driverbus::kManagerPath,
+                                                         "org.freedesktop.DBus.ObjectManager", "GetManagedObjects");
+            return r < 0 ? r : sd_bus_message_set_auto_start(*m, 0);
+        },
+        &error, &reply);
+    owner->clear();
     if (r < 0) {
         // Nobody owns the driver's name: the driver is not running.
         const bool absent = sd_bus_error_has_names(&error, SD_BUS_ERROR_SERVICE_UNKNOWN, SD_BUS_ERROR_NAME_HAS_NO_OWNER);
         r = absent ? 0 : callStatus(r, &error);
         sd_bus_error_free(&error);
-        owner->clear();
         return r;
     }
-    const char* sender = sd_bus_message_get_sender(reply);
+    const char* sender = sd_bus_message_get_sender(reply.get());
     *owner = sender != nullptr ? sender : "";
-    return readManagedObjects(reply, *owner, records);
+    return readManagedObjects(reply.get(), *owner, records);
 }
 
 int fetchProperties(ObjectRecord* record) {
-    sd_bus* bus = mainConnection();
-    if (bus == nullptr) return -ENOTCONN;
     sd_bus_error error = SD_BUS_ERROR_NULL;
-    sd_bus_message* reply = nullptr;
-    int r = sd_bus_call_method(bus, record->owner.c_str(), record->path.c_str(), "org.freedesktop.DBus.Properties",
-                               "GetAll", &error, &reply, "s", driverbus::kInterface);
-    BusMessagePtr replyOwner(reply);
+    BusMessagePtr reply;
+    int r = call(
+        nullptr,
+        [record](sd_bus* target, sd_bus_message** m) {
+            const int r = sd_bus_message_new_method_call(target, m, record->owner.c_str(), record->path.c_str(),
+                                                         "org.freedesktop.DBus.Properties", "GetAll");
+            return r < 0 ? r : sd_bus_message_append(*m, "s", driverbus::kInterface);
+        },
+        &error, &reply);
     r = callStatus(r, &error);
     sd_bus_error_free(&error);
-    return r < 0 ? r : readPropertyMap(reply, &record->properties);
+    return r < 0 ? r : readPropertyMap(reply.get(), &record->properties);
 }
 
 int getMatchingServices(const Matching& matching, Handle* iterator) {
-    sd_bus* bus = mainConnection();
-    if (bus == nullptr) return -ENOTCONN;
     std::vector<ObjectRecord> records;
     std::string owner;
-    const int r = queryManagedObjects(bus, &records, &owner);
+    const int r = queryManagedObjects(nullptr, &records, &owner);
     if (r < 0) return r;
     std::deque<RecordPtr> found;
     for (ObjectRecord& record : records) {
@@ -117,31 +149,29 @@ std::string entryPath(Handle entry) {
 int entrySetDataProperty(Handle entry, const std::string& key, std::span<const std::uint8_t> bytes) {
     const ObjectRecord* record = handles().entry(entry);
     if (record == nullptr) return -EBADF;
-    sd_bus* bus = mainConnection();
-    if (bus == nullptr) return -ENOTCONN;
     // Sent to the connection that published the object: a driver started
     // anew has new instances, even where it reuses an object path.
-    sd_bus_message* raw = nullptr;
-    int r = sd_bus_message_new_method_call(bus, &raw, record->owner.c_str(), record->path.c_str(),
-                                           driverbus::kInterface, driverbus::kSetPropertiesMethod);
-    if (r < 0) return r;
-    BusMessagePtr call(raw);
-    if (r >= 0) r = sd_bus_message_open_container(call.get(), 'a', "{sv}");
-    if (r >= 0) r = sd_bus_message_open_container(call.get(), 'e', "sv");
-    if (r >= 0) r = sd_bus_message_append_basic(call.get(), 's', key.c_str());
-    if (r >= 0) r = sd_bus_message_open_container(call.get(), 'v', "ay");
-    if (r >= 0) r = sd_bus_message_append_array(call.get(), 'y', bytes.data(), bytes.size());
-    for (int i = 0; i < 3 && r >= 0; ++i) r = sd_bus_message_close_container(call.get());
-    if (r < 0) return r;
     sd_bus_error error = SD_BUS_ERROR_NULL;
-    sd_bus_message* reply = nullptr;
-    r = sd_bus_call(bus, call.get(), kCallTimeoutUsec, &error, &reply);
-    BusMessagePtr replyOwner(reply);
+    BusMessagePtr reply;
+    int r = call(
+        nullptr,
+        [&](sd_bus* target, sd_bus_message** m) {
+            int r = sd_bus_message_new_method_call(target, m, record->owner.c_str(), record->path.c_str(),
+                                                   driverbus::kInterface, driverbus::kSetPropertiesMethod);
+            if (r >= 0) r = sd_bus_message_open_container(*m, 'a', "{sv}");
+            if (r >= 0) r = sd_bus_message_open_container(*m, 'e', "sv");
+            if (r >= 0) r = sd_bus_message_append_basic(*m, 's', key.c_str());
+            if (r >= 0) r = sd_bus_message_open_container(*m, 'v', "ay");
+            if (r >= 0) r = sd_bus_message_append_array(*m, 'y', bytes.data(), bytes.size());
+            for (int i = 0; i < 3 && r >= 0; ++i) r = sd_bus_message_close_container(*m);
+            return r;
+        },
+        &error, &reply);
     r = callStatus(r, &error);
     sd_bus_error_free(&error);
     if (r < 0) return r;
     std::int32_t status = 0;
-    r = sd_bus_message_read_basic(reply, 'i', &status);
+    r = sd_bus_message_read_basic(reply.get(), 'i', &status);
     return r < 0 ? r : status;
 }
 
