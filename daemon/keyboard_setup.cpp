@@ -63,19 +63,18 @@ ErrorCode SetUpperClass::setupKeyboard(std::uint32_t entry) {
     }
     const KeymapType type = KZ714keymapType(static_cast<std::int32_t>(vendor), static_cast<std::int32_t>(product));
     if (type == nullptr) return 0;  // a keyboard of another model
-    Keymap keymap;
-    if (sessionUser_) {
-        r = KZ730readKeymap(sessionUser_->c_str(), type, keymap);
+    std::optional<std::array<std::uint8_t, KZ714_KEYMAP_SIZE>> single;  // outside a pass: read for this keyboard
+    auto& table = inPass_ ? passTables_[std::strcmp(type, KZ714_TYPE_JIS) == 0 ? 1 : 0] : single;
+    if (!table) {
+        std::array<std::uint8_t, KZ714_KEYMAP_SIZE> read{};
+        r = readSessionTable(type, read.data());
         if (r != 0) {
             KZ710stackError(nullptr, r);
             return kSetUpperErrReadTable;
         }
-    } else if (std::strcmp(type, KZ714_TYPE_JIS) == 0) {
-        // Nobody at the console: the type's default, and nobody's file is read.
-        KZ714defaultOrlaJISKeymap(keymap);
-    } else {
-        KZ714defaultOrlaANSIKeymap(keymap);
+        table = read;
     }
+    const std::uint8_t* keymap = table->data();
     r = setupKeyboardKeymap(entry, keymap);
     if (r != 0) {
         KZ710stackError(nullptr, r);
@@ -84,7 +83,24 @@ ErrorCode SetUpperClass::setupKeyboard(std::uint32_t entry) {
     return 0;
 }
 
+ErrorCode SetUpperClass::readSessionTable(KeymapType type, std::uint8_t* keymap) {
+    if (sessionUser_) return KZ730readKeymap(sessionUser_->c_str(), type, keymap);
+    // Nobody at the console: the type's default, and nobody's file is read.
+    if (std::strcmp(type, KZ714_TYPE_JIS) == 0) KZ714defaultOrlaJISKeymap(keymap);
+    else KZ714defaultOrlaANSIKeymap(keymap);
+    return 0;
+}
+
 ErrorCode SetUpperClass::setupKeyboardsWithIterator(std::uint32_t iterator) {
+    // A pass reads the saved tables anew, once per type.
+    struct Pass {
+        SetUpperClass& self;
+        explicit Pass(SetUpperClass& s) : self(s) { self.inPass_ = true; }
+        ~Pass() {
+            self.inPass_ = false;
+            self.passTables_ = {};
+        }
+    } pass(*this);
     if (iterator == 0) return 0;
     while (const std::uint32_t entry = reg::iteratorNext(iterator)) {
         const ErrorCode r = setupKeyboard(entry);

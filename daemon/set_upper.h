@@ -9,6 +9,7 @@
 // notifications, 130 keyboard set-up, 140 "Reconfigure", 150 reconnection.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -16,6 +17,7 @@
 
 #include "devnotify/devnotify.h"
 #include "errors/error_stack.h"
+#include "keymap/keymap.h"
 #include "platform/console/console.h"
 #include "prefs/reconfigure.h"
 
@@ -90,6 +92,8 @@ public:
     ErrorCode reconnecter();
 
 private:
+    ErrorCode readSessionTable(KeymapType type, std::uint8_t* keymap);
+
     DeviceNotifyInfo* deviceNotifyInfo_ = nullptr;
     std::unique_ptr<vexa::console::ConsoleStore> sessionStore_;
     std::optional<std::string> sessionKey_;
@@ -99,4 +103,8 @@ private:
     std::uint32_t sessionUID_ = 0;
     std::uint32_t sessionGID_ = 0;
     bool observing_ = false;       // the "Reconfigure" observer is registered
+    // The tables read in the current pass, ANSI and JIS: every keyboard of a
+    // pass gets the same saved table, and the file is read once per type.
+    std::array<std::optional<std::array<std::uint8_t, KZ714_KEYMAP_SIZE>>, 2> passTables_;
+    bool inPass_ = false;
 };

@@ -2,16 +2,8 @@
 // logind's policies, against stand-ins for the driver, logind and the
 // desktop's notification server: scenarios of start, keyboards, console
 // users, "Reconfigure", failures, refused starts and SIGTERM.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/socket.h>
-#include <sys/syscall.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <systemd/sd-bus.h>
 #include <systemd/sd-event.h>
 #include <unistd.h>
@@ -31,14 +23,13 @@
 #include "keymap/keymap.h"
 #include "prefs/prefs.h"
 #include "prefs/setupper_bus.h"
+#include "tests/standins/daemon_process.h"
 #include "tests/standins/driver_standin.h"
 #include "tests/standins/logind_standin.h"
 #include "tests/standins/notification_standin.h"
 #include "tests/support/event_loop.h"
 #include "tests/support/private_bus.h"
 #include "tests/support/temp_dir.h"
-
-extern char** environ;
 
 namespace {
 
@@ -117,9 +108,6 @@ std::string policy(const char* file) { return std::string("<include>") + file + 
 class DaemonTest : public ::testing::TestWithParam<Scenario> {
 protected:
     void SetUp() override {
-        // The daemon runs only under a parent named like the service manager.
-        prctl(PR_GET_NAME, ownName_);
-        prctl(PR_SET_NAME, "systemd");
         for (const User& u : kUsers) {
             const std::string home = dir_ / u.name;
             std::filesystem::create_directories(home);
@@ -146,27 +134,6 @@ protected:
         sd_bus* raw = nullptr;
         ASSERT_GE(sd_bus_open_system(&raw), 0);
         poster_.reset(raw);
-        // Where the daemon says it is ready, as systemd's notification socket.
-        notify_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        sockaddr_un where{};
-        where.sun_family = AF_UNIX;
-        std::strncpy(where.sun_path, (dir_ / "notify").c_str(), sizeof where.sun_path - 1);
-        ASSERT_EQ(::bind(notify_, reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
-        watch(notify_, &notifySource_);
-    }
-
-    void TearDown() override {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        prctl(PR_SET_NAME, ownName_);
-        notifySource_.reset();
-        stderrSource_.reset();
-        exitSource_.reset();
-        for (int fd : {notify_, stderr_, pidfd_}) {
-            if (fd >= 0) ::close(fd);
-        }
     }
 
     void writeUserDatabase() {
@@ -207,10 +174,7 @@ protected:
 
     // The daemon with its own environment: the test users, root's home.
     void start(const std::string& launcher) {
-        std::vector<std::string> env;
-        for (char** e = environ; *e != nullptr; ++e) {
-            if (std::strncmp(*e, "ASAN_OPTIONS=", 13) != 0 && std::strncmp(*e, "HOME=", 5) != 0) env.push_back(*e);
-        }
+        auto env = vexa::test::environmentWithout({"ASAN_OPTIONS", "HOME", "LD_PRELOAD"});
         const char* asan = std::getenv("ASAN_OPTIONS");
         // nss_wrapper is preloaded before the sanitizer's runtime.
         env.push_back(std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0");
@@ -219,95 +183,18 @@ protected:
         env.push_back("NSS_WRAPPER_PASSWD=" + (dir_ / "passwd"));
         env.push_back("NSS_WRAPPER_GROUP=" + (dir_ / "group"));
         env.push_back("HOME=" + (dir_ / "root"));
-        env.push_back("NOTIFY_SOCKET=" + (dir_ / "notify"));
-        std::vector<char*> envp;
-        for (auto& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
-
-        // Another launcher: a shell run under that name starts the daemon.
-        std::vector<std::string> args = {VEXA_DAEMON};
-        std::string program = VEXA_DAEMON;
-        if (launcher != "systemd") {
-            program = dir_ / launcher;
-            std::filesystem::create_symlink("/bin/sh", program);
-            args = {launcher, "-c", "\"$0\"; exit $?", VEXA_DAEMON};
-        }
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-
-        int pipeFds[2];
-        ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
-        ASSERT_EQ(::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(pipeFds[1]);
-        stderr_ = pipeFds[0];
-        ::fcntl(stderr_, F_SETFL, O_NONBLOCK);
-        exited_.reset();
-        // The loop wakes up for the daemon's output and for its end.
-        pidfd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
-        ASSERT_GE(pidfd_, 0);
-        watch(stderr_, &stderrSource_);
-        watch(pidfd_, &exitSource_);
+        daemon_.start(std::move(env), launcher);
     }
 
-    // Wakes the loop when `fd` is readable; runUntil reads it.
-    void watch(int fd, vexa::EventSourcePtr* source) {
-        sd_event* loop = nullptr;
-        sd_event_default(&loop);
-        sd_event_source* raw = nullptr;
-        sd_event_add_io(
-            loop, &raw, fd, EPOLLIN,
-            [](sd_event_source* s, int, std::uint32_t, void*) { return sd_event_source_set_enabled(s, SD_EVENT_OFF); },
-            nullptr);
-        sd_event_unref(loop);
-        source->reset(raw);
-    }
-    // Lets a watched descriptor wake the loop again once it has been read.
-    static void rearm(const vexa::EventSourcePtr& source) {
-        if (source) sd_event_source_set_enabled(source.get(), SD_EVENT_ON);
-    }
-
-    // Runs the loop (which serves every stand-in) until `done`, reading the
-    // daemon's standard error and noticing its end on the way.
+    // Runs the loop (which serves every stand-in) until `done`, taking in
+    // the daemon's output and noticing its end on the way.
     bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s) {
         return runDefaultEventLoopUntil(
             [&] {
-                readStderr();
-                readNotifications();
-                reap();
+                daemon_.poll();
                 return done();
             },
             timeout);
-    }
-    void readStderr() {
-        char buf[4096];
-        ssize_t n;
-        while (stderr_ >= 0 && (n = ::read(stderr_, buf, sizeof buf)) > 0) log_.append(buf, static_cast<std::size_t>(n));
-        if (n == 0) stderrSource_.reset();  // the daemon and its children are gone
-        else rearm(stderrSource_);
-    }
-    void readNotifications() {
-        char buf[512];
-        ssize_t n;
-        while ((n = ::recv(notify_, buf, sizeof buf - 1, 0)) > 0) {
-            buf[n] = '\0';
-            if (std::strstr(buf, "READY=1") != nullptr) ready_ = true;
-        }
-        rearm(notifySource_);
-    }
-    void reap() {
-        int status = 0;
-        if (pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == pid_) {
-            exited_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            pid_ = -1;
-            exitSource_.reset();
-            ::close(pidfd_);
-            pidfd_ = -1;
-        }
     }
 
     std::string describe(const std::vector<DriverStandin::Call>& calls, std::size_t from) {
@@ -341,7 +228,8 @@ protected:
         start(s.launcher);
         if (s.launcher != "systemd") return;
         // Steps after the start find every watcher installed.
-        ASSERT_TRUE(runUntil([&] { return ready_; })) << "the daemon never said it is ready; stderr:\n" << log_;
+        ASSERT_TRUE(runUntil([&] { return daemon_.ready(); })) << "the daemon never said it is ready; stderr:\n"
+                                                              << daemon_.log();
     }
     void exec(const step::Post& s) {
         namespace names = vexa::setupper_bus;
@@ -361,10 +249,10 @@ protected:
             EXPECT_TRUE(got.emplace(calls[i].path, t).second) << calls[i].path << " set twice";
         }
         for (const auto& [name, table] : s.calls) wanted[paths_.at(name)] = table;
-        EXPECT_EQ(calls.size() - seenCalls_, s.calls.size()) << "calls:" << describe(calls, seenCalls_) << "\n" << log_;
+        EXPECT_EQ(calls.size() - seenCalls_, s.calls.size()) << "calls:" << describe(calls, seenCalls_) << "\n" << daemon_.log();
         for (const auto& [path, table] : wanted) {
             const auto it = got.find(path);
-            if (it == got.end()) ADD_FAILURE() << path << " was not set; calls:" << describe(calls, seenCalls_) << log_;
+            if (it == got.end()) ADD_FAILURE() << path << " was not set; calls:" << describe(calls, seenCalls_) << daemon_.log();
             else EXPECT_TRUE(it->second == table) << path << " got another table";
         }
         seenCalls_ = calls.size();
@@ -381,7 +269,7 @@ protected:
     }
     void exec(const step::ExpectNotice& s) {
         const auto& got = notifications_->received;
-        ASSERT_TRUE(runUntil([&] { return got.size() > seenNotices_; })) << "no notice; stderr:\n" << log_;
+        ASSERT_TRUE(runUntil([&] { return got.size() > seenNotices_; })) << "no notice; stderr:\n" << daemon_.log();
         const auto& n = got[seenNotices_++];
         EXPECT_EQ(n.summary, "Vexa Orla SetUpper");
         EXPECT_EQ(n.body, s.body);
@@ -393,21 +281,21 @@ protected:
         EXPECT_EQ(n.senderUid, user("alice").uid);
     }
     void exec(const step::ExpectExit&) {
-        ASSERT_TRUE(runUntil([&] { return exited_.has_value(); })) << "still running; stderr:\n" << log_;
-        EXPECT_EQ(*exited_, 0);
+        ASSERT_TRUE(runUntil([&] { return daemon_.exitStatus().has_value(); })) << "still running; stderr:\n" << daemon_.log();
+        EXPECT_EQ(*daemon_.exitStatus(), 0);
         EXPECT_EQ(driver_.calls.size(), seenCalls_) << "calls:" << describe(driver_.calls, seenCalls_);
     }
     void exec(const step::Stop&) {
-        ASSERT_GT(pid_, 0) << "the daemon ended early (status " << exited_.value_or(-1) << "); stderr:\n" << log_;
-        ::kill(pid_, SIGTERM);
-        ASSERT_TRUE(runUntil([&] { return exited_.has_value(); })) << "no exit after SIGTERM; stderr:\n" << log_;
-        EXPECT_EQ(*exited_, 0) << log_;
-        const auto reconfigure = log_.find("no longer observing \"Reconfigure\"");
-        const auto devices = log_.find("no longer watching driver instances");
-        const auto console = log_.find("no longer watching the console user");
+        ASSERT_GT(daemon_.pid(), 0) << "the daemon ended early (status " << daemon_.exitStatus().value_or(-1) << "); stderr:\n" << daemon_.log();
+        daemon_.terminate();
+        ASSERT_TRUE(runUntil([&] { return daemon_.exitStatus().has_value(); })) << "no exit after SIGTERM; stderr:\n" << daemon_.log();
+        EXPECT_EQ(*daemon_.exitStatus(), 0) << daemon_.log();
+        const auto reconfigure = daemon_.log().find("no longer observing \"Reconfigure\"");
+        const auto devices = daemon_.log().find("no longer watching driver instances");
+        const auto console = daemon_.log().find("no longer watching the console user");
         EXPECT_TRUE(reconfigure != std::string::npos && devices != std::string::npos && console != std::string::npos &&
                     reconfigure < devices && devices < console)
-            << "watchers not removed in reverse order:\n" << log_;
+            << "watchers not removed in reverse order:\n" << daemon_.log();
         EXPECT_EQ(driver_.calls.size(), seenCalls_) << "unexpected calls:" << describe(driver_.calls, seenCalls_);
         EXPECT_EQ(notifications_->received.size(), seenNotices_) << "unexpected notice: "
                                                                  << notifications_->received.back().body;
@@ -419,19 +307,11 @@ protected:
     std::optional<vexa::test::LogindStandin> logind_{std::in_place};
     std::optional<vexa::test::PrivateSystemBus> sessionBus_;
     std::optional<vexa::test::NotificationStandin> notifications_;
-    int notify_ = -1;   // the daemon's readiness notifications
-    bool ready_ = false;
     vexa::BusPtr poster_;
     std::vector<User> users_ = kUsers;
     std::map<std::string, std::string> paths_;
     std::size_t seenCalls_ = 0, seenNotices_ = 0;
-    pid_t pid_ = -1;
-    int stderr_ = -1;
-    int pidfd_ = -1;
-    vexa::EventSourcePtr notifySource_, stderrSource_, exitSource_;
-    std::optional<int> exited_;
-    std::string log_;
-    char ownName_[17] = {};
+    vexa::test::DaemonProcess daemon_{VEXA_DAEMON, dir_.path()};
 };
 
 TEST_P(DaemonTest, Scenario) {
