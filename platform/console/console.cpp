@@ -9,14 +9,14 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/console/logind_names.h"
+#include "platform/glue/bus.h"
+
 namespace vexa::console {
 
 namespace {
 
-constexpr char kLogind[] = "org.freedesktop.login1";
-constexpr char kSeatPath[] = "/org/freedesktop/login1/seat/seat0";
-constexpr char kSeatInterface[] = "org.freedesktop.login1.Seat";
-constexpr char kSessionInterface[] = "org.freedesktop.login1.Session";
+using namespace vexa::logind;
 constexpr char kProperties[] = "org.freedesktop.DBus.Properties";
 
 std::optional<std::uint32_t> groupOf(std::uint32_t uid) {
@@ -43,9 +43,9 @@ struct LogindReading {
 
     // The Properties.Get call of the current step.
     int question(sd_bus* bus, sd_bus_message** out) const {
-        static constexpr const char* kProperty[] = {"ActiveSession", "User", "Name"};
+        static constexpr const char* kProperty[] = {kActiveSession, kUser, kName};
         const bool seat = step == 0;
-        int r = sd_bus_message_new_method_call(bus, out, kLogind, seat ? kSeatPath : sessionPath.c_str(), kProperties,
+        int r = sd_bus_message_new_method_call(bus, out, kBusName, seat ? kSeatPath : sessionPath.c_str(), kProperties,
                                                "Get");
         if (r >= 0) r = sd_bus_message_append(*out, "ss", seat ? kSeatInterface : kSessionInterface, kProperty[step]);
         if (r >= 0) r = sd_bus_message_set_auto_start(*out, 0);
@@ -130,7 +130,7 @@ ConsoleStore::~ConsoleStore() {
 }
 
 std::string ConsoleStore::consoleUserKey() {
-    return std::string("type='signal',sender='") + kLogind + "',path='" + kSeatPath + "',interface='" + kProperties +
+    return std::string("type='signal',sender='") + kBusName + "',path='" + kSeatPath + "',interface='" + kProperties +
            "',member='PropertiesChanged'";
 }
 
@@ -139,24 +139,14 @@ int ConsoleStore::setNotificationKey(const std::string& key) {
     int r = sd_bus_add_match(bus_.get(), &slot, key.c_str(), onChange, this);
     if (r < 0) return r;
     BusSlotPtr seatMatch(slot);
-    const std::string ownerRule = std::string("type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
-                                              "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg0='") +
-                                  kLogind + "'";
-    r = sd_bus_add_match(bus_.get(), &slot, ownerRule.c_str(), onChange, this);
+    r = sd_bus_add_match(bus_.get(), &slot, vexa::nameOwnerChangedRule(kBusName).c_str(), onChange, this);
     if (r < 0) return r;
     ownerMatch_.reset(slot);
     seatMatch_ = std::move(seatMatch);
     return 0;
 }
 
-int ConsoleStore::attachToDefaultLoop() {
-    sd_event* loop = nullptr;
-    int r = sd_event_default(&loop);
-    if (r < 0) return r;
-    r = sd_bus_attach_event(bus_.get(), loop, SD_EVENT_PRIORITY_NORMAL);
-    sd_event_unref(loop);
-    return r < 0 ? r : 0;
-}
+int ConsoleStore::attachToDefaultLoop() { return vexa::attachToDefaultLoop(bus_.get()); }
 
 void ConsoleStore::detachFromLoop() {
     pending_.reset();

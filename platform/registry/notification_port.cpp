@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "driver/bus_names.h"
+#include "platform/glue/bus.h"
 #include "platform/registry/object_messages.h"
 #include "platform/registry/registry.h"
 #include "platform/registry/registry_bus.h"
@@ -14,12 +15,6 @@ namespace vexa::registry {
 namespace {
 
 constexpr char kObjectManager[] = "org.freedesktop.DBus.ObjectManager";
-
-std::string ownerRule() {
-    return std::string("type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
-                       "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg0='") +
-           driverbus::kBusName + "'";
-}
 
 }  // namespace
 
@@ -49,20 +44,13 @@ NotificationPort::~NotificationPort() {
     if (bus_) sd_bus_detach_event(bus_.get());
 }
 
-int NotificationPort::attachToDefaultLoop() {
-    sd_event* loop = nullptr;
-    int r = sd_event_default(&loop);
-    if (r < 0) return r;
-    r = sd_bus_attach_event(bus_.get(), loop, SD_EVENT_PRIORITY_NORMAL);
-    sd_event_unref(loop);
-    return r < 0 ? r : 0;
-}
+int NotificationPort::attachToDefaultLoop() { return vexa::attachToDefaultLoop(bus_.get()); }
 
 int NotificationPort::startWatching() {
     // Signals first, then the objects that exist: an object announced in
     // between arrives twice and is taken once.
     sd_bus_slot* slot = nullptr;
-    int r = sd_bus_add_match(bus_.get(), &slot, ownerRule().c_str(), onOwnerChanged, this);
+    int r = sd_bus_add_match(bus_.get(), &slot, nameOwnerChangedRule(driverbus::kBusName).c_str(), onOwnerChanged, this);
     if (r < 0) return r;
     BusSlotPtr ownerMatch(slot);
     r = sd_bus_match_signal(bus_.get(), &slot, driverbus::kBusName, driverbus::kManagerPath, kObjectManager,

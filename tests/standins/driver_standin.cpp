@@ -7,6 +7,8 @@
 #include <stdexcept>
 
 #include "driver/bus_names.h"
+#include "driver/bus_object.h"
+#include "tests/standins/service_bus.h"
 
 namespace vexa::test {
 
@@ -43,35 +45,16 @@ std::uint64_t nowUsec() {
     return static_cast<std::uint64_t>(ts.tv_sec) * 1'000'000 + static_cast<std::uint64_t>(ts.tv_nsec) / 1000;
 }
 
-// The "VexaKeyMap" bytes of an a{sv} argument (other entries skipped).
-int readTable(sd_bus_message* m, std::vector<std::uint8_t>* table) {
-    int r = sd_bus_message_enter_container(m, 'a', "{sv}");
-    if (r < 0) return r;
-    while ((r = sd_bus_message_enter_container(m, 'e', "sv")) > 0) {
-        const char* key = nullptr;
-        const char* contents = nullptr;
-        if ((r = sd_bus_message_read_basic(m, 's', &key)) < 0) return r;
-        if ((r = sd_bus_message_peek_type(m, nullptr, &contents)) < 0) return r;
-        if (std::strcmp(key, names::kKeymapProperty) == 0 && std::strcmp(contents, "ay") == 0) {
-            const void* bytes = nullptr;
-            std::size_t size = 0;
-            if ((r = sd_bus_message_enter_container(m, 'v', "ay")) < 0) return r;
-            if ((r = sd_bus_message_read_array(m, 'y', &bytes, &size)) < 0) return r;
-            table->assign(static_cast<const std::uint8_t*>(bytes), static_cast<const std::uint8_t*>(bytes) + size);
-            if ((r = sd_bus_message_exit_container(m)) < 0) return r;
-        } else if ((r = sd_bus_message_skip(m, "v")) < 0) {
-            return r;
-        }
-        if ((r = sd_bus_message_exit_container(m)) < 0) return r;
-    }
-    return r;
-}
-
 int setProperties(sd_bus_message* m, void* userdata, sd_bus_error* error) {
     auto* object = static_cast<StandinObject*>(userdata);
     DriverStandin::Call call{object->path, {}, nowUsec()};
-    const int r = readTable(m, &call.table);
+    // The argument read as the driver reads it.
+    vexa::PropertyDictionary properties;
+    const int r = vexa::readPropertyDictionary(m, &properties);
     if (r < 0) return r;
+    if (const auto it = properties.find(names::kKeymapProperty); it != properties.end()) {
+        if (const auto* bytes = std::get_if<std::vector<std::uint8_t>>(&it->second)) call.table = *bytes;
+    }
     DriverStandin* self = object->owner;
     const DriverStandin::Instance answer = object->instance;  // the callback may change it
     self->calls.push_back(call);
@@ -100,20 +83,11 @@ DriverStandin::~DriverStandin() { stop(); }
 std::string DriverStandin::pathOf(const std::string& name) { return std::string(names::kManagerPath) + "/" + name; }
 
 void DriverStandin::addObject(StandinObject& object) {
-    sd_bus_slot* slot = nullptr;
-    if (sd_bus_add_object_vtable(bus_.get(), &slot, object.path.c_str(), names::kInterface, kVtable, &object) < 0)
-        throw std::runtime_error("stand-in: cannot publish " + object.path);
-    object.slot.reset(slot);
+    object.slot = publishObject(bus_.get(), object.path, names::kInterface, kVtable, &object);
 }
 
 void DriverStandin::connect() {
-    sd_bus* raw = nullptr;
-    sd_event* loop = nullptr;
-    if (sd_bus_open_system(&raw) < 0) throw std::runtime_error("stand-in: no system bus");
-    bus_.reset(raw);
-    sd_event_default(&loop);
-    sd_bus_attach_event(bus_.get(), loop, 0);
-    sd_event_unref(loop);
+    bus_ = connectService(ServiceBus::System);
     sd_bus_slot* slot = nullptr;
     sd_bus_add_object_manager(bus_.get(), &slot, names::kManagerPath);
     manager_.reset(slot);
@@ -121,8 +95,7 @@ void DriverStandin::connect() {
         addObject(*object);
         sd_bus_emit_object_added(bus_.get(), path.c_str());
     }
-    if (sd_bus_request_name(bus_.get(), names::kBusName, 0) < 0)
-        throw std::runtime_error("stand-in: cannot own the driver's name");
+    takeName(bus_.get(), names::kBusName);
 }
 
 void DriverStandin::stop() {

@@ -2,16 +2,14 @@
 
 #include <systemd/sd-bus.h>
 
-#include <stdexcept>
+#include "platform/console/logind_names.h"
+#include "tests/standins/service_bus.h"
 
 namespace vexa::test {
 
 namespace {
 
-constexpr char kName[] = "org.freedesktop.login1";
-constexpr char kSeatPath[] = "/org/freedesktop/login1/seat/seat0";
-constexpr char kSeatInterface[] = "org.freedesktop.login1.Seat";
-constexpr char kSessionInterface[] = "org.freedesktop.login1.Session";
+using namespace vexa::logind;
 
 LogindStandin::Session& sessionOf(void* userdata) { return *static_cast<LogindStandin::Session*>(userdata); }
 
@@ -47,33 +45,24 @@ namespace {
 
 const sd_bus_vtable kSeatVtable[] = {
     SD_BUS_VTABLE_START(0),
-    SD_BUS_PROPERTY("ActiveSession", "(so)", readActiveSession, 0, SD_BUS_VTABLE_PROPERTY_EMITS_CHANGE),
+    SD_BUS_PROPERTY(kActiveSession, "(so)", readActiveSession, 0, SD_BUS_VTABLE_PROPERTY_EMITS_CHANGE),
     SD_BUS_VTABLE_END,
 };
 
 const sd_bus_vtable kSessionVtable[] = {
     SD_BUS_VTABLE_START(0),
     SD_BUS_PROPERTY("Id", "s", readSessionId, 0, SD_BUS_VTABLE_PROPERTY_CONST),
-    SD_BUS_PROPERTY("User", "(uo)", readSessionUser, 0, SD_BUS_VTABLE_PROPERTY_CONST),
-    SD_BUS_PROPERTY("Name", "s", readSessionName, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY(kUser, "(uo)", readSessionUser, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY(kName, "s", readSessionName, 0, SD_BUS_VTABLE_PROPERTY_CONST),
     SD_BUS_VTABLE_END,
 };
 
 }  // namespace
 
 LogindStandin::LogindStandin() {
-    sd_bus* raw = nullptr;
-    sd_event* loop = nullptr;
-    if (sd_bus_open_system(&raw) < 0) throw std::runtime_error("logind stand-in: no system bus");
-    bus_.reset(raw);
-    sd_event_default(&loop);
-    sd_bus_attach_event(bus_.get(), loop, 0);
-    sd_event_unref(loop);
-    sd_bus_slot* slot = nullptr;
-    if (sd_bus_add_object_vtable(bus_.get(), &slot, kSeatPath, kSeatInterface, kSeatVtable, this) < 0)
-        throw std::runtime_error("logind stand-in: cannot publish seat0");
-    seat_.reset(slot);
-    if (sd_bus_request_name(bus_.get(), kName, 0) < 0) throw std::runtime_error("logind stand-in: cannot own its name");
+    bus_ = connectService(ServiceBus::System);
+    seat_ = publishObject(bus_.get(), kSeatPath, kSeatInterface, kSeatVtable, this);
+    takeName(bus_.get(), kBusName);
 }
 
 LogindStandin::~LogindStandin() {
@@ -89,10 +78,7 @@ void LogindStandin::activate(const std::optional<User>& user) {
         s.id = std::to_string(sessions_.size() + 1);
         s.path = "/org/freedesktop/login1/session/_3" + s.id;
         s.user = *user;
-        sd_bus_slot* slot = nullptr;
-        if (sd_bus_add_object_vtable(bus_.get(), &slot, s.path.c_str(), kSessionInterface, kSessionVtable, &s) < 0)
-            throw std::runtime_error("logind stand-in: cannot publish a session");
-        s.slot.reset(slot);
+        s.slot = publishObject(bus_.get(), s.path, kSessionInterface, kSessionVtable, &s);
         active_ = &s;
     }
     announce();

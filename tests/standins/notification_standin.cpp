@@ -3,7 +3,7 @@
 #include <systemd/sd-bus.h>
 
 #include <cstring>
-#include <stdexcept>
+#include "tests/standins/service_bus.h"
 
 namespace vexa::test {
 
@@ -71,20 +71,9 @@ const sd_bus_vtable kVtable[] = {
 }  // namespace
 
 NotificationStandin::NotificationStandin(bool markup) : bodyMarkup(markup) {
-    sd_bus* raw = nullptr;
-    sd_event* loop = nullptr;
-    if (sd_bus_open_user(&raw) < 0) throw std::runtime_error("notification stand-in: no session bus");
-    bus_.reset(raw);
-    sd_event_default(&loop);
-    sd_bus_attach_event(bus_.get(), loop, 0);
-    sd_event_unref(loop);
-    sd_bus_slot* slot = nullptr;
-    if (sd_bus_add_object_vtable(bus_.get(), &slot, "/org/freedesktop/Notifications", "org.freedesktop.Notifications",
-                                 kVtable, this) < 0)
-        throw std::runtime_error("notification stand-in: cannot publish its object");
-    object_.reset(slot);
-    if (sd_bus_request_name(bus_.get(), "org.freedesktop.Notifications", 0) < 0)
-        throw std::runtime_error("notification stand-in: cannot own its name");
+    bus_ = connectService(ServiceBus::Session);
+    object_ = publishObject(bus_.get(), "/org/freedesktop/Notifications", "org.freedesktop.Notifications", kVtable, this);
+    takeName(bus_.get(), "org.freedesktop.Notifications");
 }
 
 NotificationStandin::~NotificationStandin() {
