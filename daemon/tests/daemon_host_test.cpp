@@ -102,6 +102,7 @@ struct Scenario {
     const char* name;
     std::vector<Step> steps;
 };
+void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
 
 std::string policy(const char* file) { return std::string("<include>") + file + "</include>"; }
 
