@@ -4,14 +4,17 @@
 //   vexa_guest_tests usb      the driver on a USB keyboard (dummy_hcd gadget)
 //   vexa_guest_tests hidtable our HID usage table against the kernel's
 //   vexa_guest_tests unit     the driver run by systemd from its unit file
+//   vexa_guest_tests daemon   the set-up daemon and the driver, both run by systemd
 #include <linux/input.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "tests/vm/daemon_guest.h"
 #include "tests/vm/hid_table_check.h"
 #include "tests/vm/scenario.h"
 
@@ -155,6 +158,36 @@ std::vector<Scenario> unitScenarios() {
     };
 }
 
+// The set-up daemon from its unit, with the driver from its own: the console
+// user's saved table reaches the keyboard at start, again after the file is
+// saved anew and "Reconfigure" is sent, and again when the keyboard is
+// plugged in anew.
+std::vector<Scenario> daemonScenarios() {
+    auto guest = std::make_shared<DaemonGuest>();
+    auto run = [guest](std::string what, std::string (*action)(DaemonGuest&)) {
+        return Run{std::move(what), [guest, action] { return action(*guest); }};
+    };
+    return {
+        {"the daemon sets the console user's table at start, on Reconfigure and on re-plug",
+         Steps{{StartDriver{},
+                run("alice at the console, A sends Escape",
+                    [](DaemonGuest& g) {
+                        const std::string e = g.consoleUser("alice", 1000);
+                        return e.empty() ? g.save("alice", {{0x04, 0x29}}) : e;
+                    }),
+                run("start the daemon's unit", [](DaemonGuest& g) { return g.startDaemon(); }), Plug{&kOrlaANSI},
+                ExpectInstance{0u}, ExpectSoon{{0x04}, tapped(kb(0x29), KEY_ESC)},
+                run("A sends B, Reconfigure",
+                    [](DaemonGuest& g) {
+                        const std::string e = g.save("alice", {{0x04, 0x05}});
+                        return e.empty() ? g.reconfigure() : e;
+                    }),
+                ExpectSoon{{0x04}, tapped(kb(0x05), KEY_B)}, Unplug{}, ExpectNoInstance{}, Plug{&kOrlaANSI},
+                ExpectInstance{0u, true}, ExpectSoon{{0x04}, tapped(kb(0x05), KEY_B)},
+                run("stop the daemon's unit", [](DaemonGuest& g) { return g.stopDaemon(); }), StopDriver{}}}},
+    };
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -164,6 +197,7 @@ int main(int argc, char** argv) {
     if (group == "usb") return runScenarios(usbScenarios()) == 0 ? 0 : 1;
     if (group == "unit") return runScenarios(unitScenarios(), "mirlan.driver.VexaOrla.service") == 0 ? 0 : 1;
     if (group == "hidtable") return checkHidTableAgainstKernel() ? 0 : 1;
-    std::fprintf(stderr, "usage: %s driver|usb|hidtable|unit\n", argv[0]);
+    if (group == "daemon") return runScenarios(daemonScenarios(), "mirlan.driver.VexaOrla.service") == 0 ? 0 : 1;
+    std::fprintf(stderr, "usage: %s driver|usb|hidtable|unit|daemon\n", argv[0]);
     return 2;
 }

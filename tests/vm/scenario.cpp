@@ -396,6 +396,26 @@ private:
         check(reader_.setRepeat(s.keyboardDelayMs, s.keyboardPeriodMs), "cannot set the keyboard's autorepeat");
     }
 
+    void exec(const step::Run& r) {
+        const std::string error = r.action();
+        check(error.empty(), r.what + ": " + error);
+    }
+
+    void exec(const step::ExpectSoon& e) {
+        check(clone_.isOpen(), "no virtual keyboard to read");
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(e.timeoutMs);
+        for (;;) {
+            for (std::uint8_t usage : e.taps) check(keyboard_->press(usage) && keyboard_->release(usage), "tap failed");
+            auto events = roundTrip(clone_, &reader_, 5000);
+            check(events.has_value(), "the sentinel key did not reach the virtual keyboard");
+            const auto keys = withoutRepeats(*events);
+            if (keys == e.events) return;
+            check(std::chrono::steady_clock::now() < end,
+                  "virtual keyboard still sends " + describe(keys) + ", expected " + describe(e.events));
+            exec(step::Wait{50});
+        }
+    }
+
     void exec(const step::ReaderGrab& g) { check(reader_.grab(g.on), "the plain reader cannot change its grab"); }
 
     void exec(const step::Wait& w) {

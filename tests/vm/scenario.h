@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <variant>
@@ -96,6 +97,19 @@ struct SetRepeat { int cloneDelayMs, clonePeriodMs, keyboardDelayMs, keyboardPer
 struct Wait { int ms; };
 // Another program (the plain reader) takes or gives up the keyboard.
 struct ReaderGrab { bool on; };
+// An action outside the runner (another unit, a user's files, a bus
+// signal); it returns "" or what went wrong.
+struct Run {
+    std::string what;
+    std::function<std::string()> action;
+};
+// For a change that another process makes: taps the keys again until the
+// virtual keyboard sends `events` for them (at most `timeoutMs`).
+struct ExpectSoon {
+    std::vector<std::uint8_t> taps;
+    std::vector<KeyOut> events;
+    int timeoutMs = 10000;
+};
 }  // namespace step
 
 using Step = std::variant<step::StartDriver, step::StopDriver, step::Plug, step::Unplug, step::PlugInterface,
@@ -103,7 +117,8 @@ using Step = std::variant<step::StartDriver, step::StopDriver, step::Plug, step:
                           step::ExpectAddedSignal, step::ExpectRemovedSignal, step::ExpectNoInstance, step::Expect,
                           step::ExpectReader, step::ExpectInterfaceKeys, step::ExpectCloneGone, step::ExpectGrabbed,
                           step::SetTable, step::NobodyReadsButCannotSet, step::UinputAvailable, step::SetLed,
-                          step::ExpectLedReport, step::SetRepeat, step::Wait, step::ReaderGrab>;
+                          step::ExpectLedReport, step::SetRepeat, step::Wait, step::ReaderGrab, step::Run,
+                          step::ExpectSoon>;
 
 struct Scenario {
     std::string name;
