@@ -109,6 +109,9 @@ std::string policy(const char* file) { return std::string("<include>") + file + 
 class DaemonTest : public ::testing::TestWithParam<Scenario> {
 protected:
     void SetUp() override {
+        // The daemon reads each home with its user's rights: the users must be
+        // able to pass through the folder that holds their homes.
+        ASSERT_EQ(::chmod(dir_.path().c_str(), 0711), 0);
         for (const User& u : kUsers) {
             const std::string home = dir_ / u.name;
             std::filesystem::create_directories(home);
