@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "driver/bus_names.h"
-#include "driver/hid_keycodes.h"
+#include "platform/input/hid_keycodes.h"
 #include "keymap/keymap.h"
 #include "tests/vm/driver_client.h"
 #include "tests/vm/evdev_node.h"
@@ -175,7 +175,7 @@ private:
         // until the device holds the key down.
         // The state is read on a node of its own: EVIOCGKEY drops the
         // reader's queued key events.
-        const auto key = linuxKeyFromUsage({kUsagePageKeyboard, p.usage});
+        const auto key = reportedKeyFromUsage({kUsagePageKeyboard, p.usage});
         if (!key || !reader_.isOpen()) return;
         EvdevNode state;
         check(state.open(reader_.devnode()), "cannot open " + reader_.devnode());
