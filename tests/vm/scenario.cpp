@@ -416,6 +416,10 @@ private:
         }
     }
 
+    void exec(const step::KeyboardRepeat& r) {
+        check(reader_.setRepeat(r.delayMs, r.periodMs), "cannot set the keyboard's autorepeat");
+    }
+
     void exec(const step::UinputModule& u) {
         std::string error;
         check(setUinputModuleLoaded(u.loaded, &error), error);
@@ -478,6 +482,7 @@ private:
             check(startSystemBus(), "cannot start the system bus again");
         }
         bus_.reconnect();
+        lastPath_.clear();  // a new driver process numbers its objects anew
     }
 
     // Reads whatever a virtual keyboard has sent and keeps its key state:

@@ -98,6 +98,10 @@ struct SetRepeat { int cloneDelayMs, clonePeriodMs, keyboardDelayMs, keyboardPer
 struct Wait { int ms; };
 // Another program (the plain reader) takes or gives up the keyboard.
 struct ReaderGrab { bool on; };
+// Autorepeat of the keyboard alone (EVIOCSREP on its node). A key held
+// while nobody reads fills a reader's queue with repeats (64 events, about
+// 1.2 s at the kernel's default rate), and the kernel then drops the queue.
+struct KeyboardRepeat { int delayMs, periodMs; };
 // uinput's module is loaded or not (unloaded, as before a late load);
 // loaded again after the scenario.
 struct UinputModule { bool loaded; };
@@ -140,7 +144,7 @@ using Step = std::variant<step::StartDriver, step::StopDriver, step::Plug, step:
                           step::SetTable, step::NobodyReadsButCannotSet, step::UinputAvailable, step::SetLed,
                           step::ExpectLedReport, step::SetRepeat, step::Wait, step::ReaderGrab, step::UinputModule,
                           step::TriggerChange, step::SuspendResume, step::ExpectNoKeyDown, step::LoseBus,
-                          step::RandomStorm, step::ReplugCycles>;
+                          step::RandomStorm, step::ReplugCycles, step::KeyboardRepeat>;
 
 struct Scenario {
     std::string name;
