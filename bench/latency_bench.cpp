@@ -1,19 +1,21 @@
 // Guest benchmark: latency from the write of a key report to uhid until the
 // key event is read on the virtual keyboard, for
-//   - the VexaOrla driver (grab, uinput clone, table, bus),
+//   - the VexaOrla driver (grab, uinput clone, table, bus, LED forwarding),
 //   - a plain passthrough (grab + uinput clone, one read and one write per
-//     batch, no table),
+//     batch, no table, LEDs not forwarded),
+//   - the same passthrough forwarding LEDs, as a keyboard needs,
 //   - interception-tools: interception -g DEV | uinput -d DEV,
 // each on its own uhid keyboard, all running at once; the samples are taken
-// in turn (driver, passthrough, interception-tools, next round starting one
-// further), so that a change of load on the host touches all three alike.
-// Prints median and p99 of each and the driver's ratios to the other two,
-// then the driver's resident memory and its wake-ups over 10 idle seconds.
+// in turn (each round starting one further), so that a change of load on
+// the host touches all alike. Prints median and p99 of each, the driver's
+// ratios to the others and the CPU time per key event, then the driver's
+// resident memory and its wake-ups over 10 idle seconds.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -36,12 +38,15 @@ constexpr int kIdleSeconds = 10;
 
 const KeyboardDescription kPassthroughKeyboard{"Bench passthrough", 0x1234, 0x0B01, bootKeyboardDescriptor()};
 const KeyboardDescription kInterceptionKeyboard{"Bench interception", 0x1234, 0x0B02, bootKeyboardDescriptor()};
+const KeyboardDescription kLedPassthroughKeyboard{"Bench LED passthrough", 0x1234, 0x0B03, bootKeyboardDescriptor()};
 
 struct Subject {
     const char* name;
     std::unique_ptr<TestKeyboard> keyboard;
     EvdevNode clone;
     pid_t group = -1;  // process group of a baseline
+    pid_t process = -1;  // the process whose CPU time is counted
+    double cpuNsStart = 0, cpuNsPerEvent = -1;
     std::vector<double> samples;
     double medianUs = 0, p99Us = 0;
     bool ok = false;
@@ -112,20 +117,30 @@ struct ProcessFigures {
 ProcessFigures figuresOf(pid_t pid) {
     ProcessFigures f;
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string key;
-    long value = 0;
+    std::string line;
     long switches = 0;
     int found = 0;
-    while (status >> key >> value) {
-        if (key == "VmRSS:") f.rssKiB = value;
-        if (key == "voluntary_ctxt_switches:" || key == "nonvoluntary_ctxt_switches:") {
+    while (std::getline(status, line)) {
+        const auto colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        const std::string key = line.substr(0, colon);
+        const long value = std::atol(line.c_str() + colon + 1);
+        if (key == "VmRSS") f.rssKiB = value;
+        if (key == "voluntary_ctxt_switches" || key == "nonvoluntary_ctxt_switches") {
             switches += value;
             ++found;
         }
-        status.ignore(256, '\n');
     }
     if (found == 2) f.switches = switches;
     return f;
+}
+
+// CPU time a process has used, in nanoseconds (the scheduler's own count).
+double cpuNs(pid_t pid) {
+    std::ifstream f("/proc/" + std::to_string(pid) + "/schedstat");
+    double ns = -1;
+    f >> ns;
+    return ns;
 }
 
 std::string firstLineOf(const char* path) {
@@ -139,30 +154,40 @@ std::string firstLineOf(const char* path) {
 
 int main() {
     setvbuf(stdout, nullptr, _IOLBF, 0);
-    std::vector<Subject> subjects(3);
+    std::vector<Subject> subjects(4);
     subjects[0].name = "VexaOrla driver";
     subjects[1].name = "plain passthrough";
-    subjects[2].name = "interception-tools";
+    subjects[2].name = "passthrough with LEDs";
+    subjects[3].name = "interception-tools";
     subjects[0].keyboard = plugUhidKeyboard(kOrlaANSI);
     subjects[1].keyboard = plugUhidKeyboard(kPassthroughKeyboard);
-    subjects[2].keyboard = plugUhidKeyboard(kInterceptionKeyboard);
+    subjects[2].keyboard = plugUhidKeyboard(kLedPassthroughKeyboard);
+    subjects[3].keyboard = plugUhidKeyboard(kInterceptionKeyboard);
     for (const Subject& s : subjects) {
         if (!s.keyboard) return 1;
     }
     const std::string passthroughNode = keyboardNode(*subjects[1].keyboard);
-    const std::string interceptionNode = keyboardNode(*subjects[2].keyboard);
-    if (passthroughNode.empty() || interceptionNode.empty()) return 1;
+    const std::string ledPassthroughNode = keyboardNode(*subjects[2].keyboard);
+    const std::string interceptionNode = keyboardNode(*subjects[3].keyboard);
+    if (passthroughNode.empty() || ledPassthroughNode.empty() || interceptionNode.empty()) return 1;
 
     DriverProcess driver;
     if (!driver.start()) return 1;
     subjects[1].group = spawn({"/usr/local/bin/vexa_guest_passthrough", passthroughNode});
-    subjects[2].group = spawn({"/bin/sh", "-c",
+    subjects[2].group = spawn({"/usr/local/bin/vexa_guest_passthrough", "--leds", ledPassthroughNode});
+    subjects[3].group = spawn({"/bin/sh", "-c",
                                "exec /usr/bin/interception -g " + interceptionNode + " | /usr/bin/uinput -d " +
                                    interceptionNode});
     bool ok = true;
     for (Subject& s : subjects) {
         ok = ok && openClone(s);
         for (int i = 0; ok && i < kWarmup; ++i) ok = timeOne(s, 1, false) && timeOne(s, 0, false);
+    }
+    subjects[0].process = driver.pid();
+    subjects[1].process = subjects[1].group;
+    subjects[2].process = subjects[2].group;
+    for (Subject& s : subjects) {
+        if (s.process > 0) s.cpuNsStart = cpuNs(s.process);
     }
     for (int round = 0; ok && round < kSamples / 2; ++round) {
         for (std::size_t k = 0; ok && k < subjects.size(); ++k) {
@@ -171,6 +196,7 @@ int main() {
         }
     }
     for (Subject& s : subjects) {
+        if (s.process > 0) s.cpuNsPerEvent = (cpuNs(s.process) - s.cpuNsStart) / kSamples;
         if (!ok || s.samples.empty()) continue;
         std::sort(s.samples.begin(), s.samples.end());
         s.medianUs = s.samples[s.samples.size() / 2];
@@ -198,10 +224,14 @@ int main() {
     }
     if (!ok) return 1;
     const Subject& d = subjects[0];
-    std::printf("  driver / passthrough:        median %.3fx   p99 %.3fx\n", d.medianUs / subjects[1].medianUs,
-                d.p99Us / subjects[1].p99Us);
-    std::printf("  driver / interception-tools: median %.3fx   p99 %.3fx\n", d.medianUs / subjects[2].medianUs,
-                d.p99Us / subjects[2].p99Us);
+    for (std::size_t k = 1; k < subjects.size(); ++k) {
+        const Subject& other = subjects[k];
+        std::printf("  driver / %-23s median %.3fx   p99 %.3fx\n", (other.name + std::string(":")).c_str(),
+                    d.medianUs / other.medianUs, d.p99Us / other.p99Us);
+    }
+    std::printf("  CPU time per key event: driver %.1f us, plain passthrough %.1f us, with LEDs %.1f us\n",
+                subjects[0].cpuNsPerEvent / 1000, subjects[1].cpuNsPerEvent / 1000,
+                subjects[2].cpuNsPerEvent / 1000);
     std::printf("\nDriver with one keyboard attached: resident memory %ld KiB; %ld wake-ups in %d idle seconds\n",
                 idleEnd.rssKiB, idleEnd.switches - idleStart.switches, kIdleSeconds);
     return 0;

@@ -83,6 +83,7 @@ int DriverService::start() {
     int r = sd_event_default(&loop);
     loop_.reset(loop);
     if (r < 0) return logErrno(r, SD_ERR "VexaOrla: cannot create the event loop");
+    input_ = std::make_unique<InputLoop>(loop);
     for (int sig : {SIGTERM, SIGINT}) {
         r = sd_event_add_signal(loop, nullptr, sig | SD_EVENT_SIGNAL_PROCMASK, onSignal, nullptr);
         if (r < 0) return logErrno(r, SD_ERR "VexaOrla: cannot watch signal %d", sig);
@@ -153,7 +154,7 @@ int DriverService::attachPresent() {
 }
 
 int DriverService::run() {
-    const int r = sd_event_loop(loop_.get());
+    const int r = input_->run();
     detachAll();
     if (bus_ && sd_bus_is_open(bus_.get()) > 0) {
         sd_bus_release_name(bus_.get(), driverbus::kBusName);
@@ -200,7 +201,7 @@ void DriverService::attach(sd_device* device) {
     auto instance = std::make_unique<Instance>();
     instance->syspath = syspath;
     instance->driver = std::make_unique<mirlan_VexaOrla>();
-    InputProvider provider{facts.devnode, loop_.get()};
+    InputProvider provider{facts.devnode, input_.get()};
     if (!instance->driver->handleStart(&provider)) {
         logLine(SD_WARNING "VexaOrla: %s (%04x:%04x) not attached; trying again later", facts.devnode.c_str(),
                 static_cast<unsigned>(facts.vendor), static_cast<unsigned>(facts.product));

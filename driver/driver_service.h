@@ -15,6 +15,7 @@
 #include "driver/bus_object.h"
 #include "driver/mirlan_VexaOrla.h"
 #include "platform/glue/owners.h"
+#include "platform/input/input_loop.h"
 
 namespace vexa {
 
@@ -67,6 +68,7 @@ private:
     void scheduleReap();
 
     EventPtr loop_;
+    std::unique_ptr<InputLoop> input_;  // runs loop_, with the keyboards beside it
     BusPtr bus_;
     BusSlotPtr managerSlot_;
     BusSlotPtr managerObject_;

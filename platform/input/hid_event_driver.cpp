@@ -59,24 +59,24 @@ bool IOHIDEventDriver::handleStart(InputProvider* provider) {
     UinputPtr uinput(rawUinput);
     if (r < 0) return logErrno(r, SD_ERR "%s: cannot create the virtual keyboard", node), false;
 
-    sd_event_source* source = nullptr;
-    r = sd_event_add_io(provider->loop, &source, keyboard.get(), EPOLLIN, onKeyboardReadable, this);
-    EventSourcePtr keyboardSource(source);
-    if (r < 0) return logErrno(r, SD_ERR "%s: cannot watch the keyboard", node), false;
-    sd_event_source_set_description(source, "keyboard");
-    r = sd_event_add_io(provider->loop, &source, uinputFd.get(), EPOLLIN, onVirtualReadable, this);
-    EventSourcePtr virtualSource(source);
-    if (r < 0) return logErrno(r, SD_ERR "%s: cannot watch the virtual keyboard", node), false;
-    sd_event_source_set_description(source, "virtual-keyboard");
-
     devnode_ = provider->devnode;
     loop_ = provider->loop;
     keyboard_ = std::move(keyboard);
     dev_ = std::move(dev);
     uinputFd_ = std::move(uinputFd);
     uinput_ = std::move(uinput);
-    keyboardSource_ = std::move(keyboardSource);
-    virtualSource_ = std::move(virtualSource);
+    // LEDs that the system sets on the virtual keyboard arrive on its
+    // descriptor, and so does every MSC_SCAN written to it (the input core
+    // passes scans to the device as well): watched beside the keyboard,
+    // they cost a read, not a pass through sd-event.
+    watching_ = true;
+    r = loop_->watch(keyboard_.get(), onKeyboardReadable, this);
+    if (r >= 0) r = loop_->watch(uinputFd_.get(), onVirtualReadable, this);
+    if (r < 0) {
+        logErrno(r, SD_ERR "%s: cannot watch the keyboard", node);
+        stop();
+        return false;
+    }
     tryGrab();
     return !terminated_;
 }
@@ -103,7 +103,12 @@ void IOHIDEventDriver::writeEvents(const input_event* events, std::size_t count)
     if (!uinputFd_) return;
     // uinput takes any number of events in one write.
     const auto bytes = static_cast<ssize_t>(count * sizeof *events);
-    if (write(uinputFd_.get(), events, static_cast<std::size_t>(bytes)) == bytes) return;
+    if (write(uinputFd_.get(), events, static_cast<std::size_t>(bytes)) == bytes) {
+        // The scans just written are already back on the descriptor: take
+        // them now, so the loop does not wake up again for them.
+        readVirtual();
+        return;
+    }
     if (!writeFailed_) logErrno(-errno, SD_WARNING "%s: cannot write to the virtual keyboard", devnode_.c_str());
     writeFailed_ = true;
 }
@@ -113,15 +118,9 @@ void IOHIDEventDriver::dispatchKey(std::uint64_t timeStampNs, std::uint32_t usag
     dispatchKeyboardEvent(timeStampNs, usagePage, usage, value, 0);
 }
 
-int IOHIDEventDriver::onKeyboardReadable(sd_event_source*, int, std::uint32_t, void* self) {
-    static_cast<IOHIDEventDriver*>(self)->readKeyboard();
-    return 0;
-}
+void IOHIDEventDriver::onKeyboardReadable(void* self) { static_cast<IOHIDEventDriver*>(self)->readKeyboard(); }
 
-int IOHIDEventDriver::onVirtualReadable(sd_event_source*, int, std::uint32_t, void* self) {
-    static_cast<IOHIDEventDriver*>(self)->readVirtual();
-    return 0;
-}
+void IOHIDEventDriver::onVirtualReadable(void* self) { static_cast<IOHIDEventDriver*>(self)->readVirtual(); }
 
 int IOHIDEventDriver::onGrabRetry(sd_event_source*, std::uint64_t, void* self) {
     static_cast<IOHIDEventDriver*>(self)->tryGrab();
@@ -176,7 +175,7 @@ void IOHIDEventDriver::retryGrabLater() {
     if (!grabRetry_) {
         logLine(SD_INFO "%s: held by another program; trying to grab it every second", devnode_.c_str());
         sd_event_source* source = nullptr;
-        r = sd_event_add_time_relative(loop_, &source, CLOCK_MONOTONIC, kGrabRetryUs, 0, onGrabRetry, this);
+        r = sd_event_add_time_relative(loop_->event(), &source, CLOCK_MONOTONIC, kGrabRetryUs, 0, onGrabRetry, this);
         grabRetry_.reset(source);
         if (r >= 0) sd_event_source_set_description(source, "grab-retry");
     } else {
@@ -186,7 +185,9 @@ void IOHIDEventDriver::retryGrabLater() {
     if (r < 0) {
         logErrno(r, SD_ERR "%s: cannot set the grab timer", devnode_.c_str());
         terminate(-r);
+        return;
     }
+    loop_->wakeEventLoop();
 }
 
 void IOHIDEventDriver::readKeyboard() {
@@ -236,17 +237,21 @@ void IOHIDEventDriver::readVirtual() {
         leds[count].value = value;
         ++count;
     };
-    ssize_t n;
-    while ((n = read(uinputFd_.get(), batch, sizeof batch)) > 0) {
+    for (;;) {
+        const ssize_t n = read(uinputFd_.get(), batch, sizeof batch);
+        if (n <= 0) break;
         count = 0;
         for (std::size_t i = 0; i < static_cast<std::size_t>(n) / sizeof *batch; ++i) {
             if (batch[i].type == EV_LED && libevdev_has_event_code(dev_.get(), EV_LED, batch[i].code))
                 add(EV_LED, batch[i].code, batch[i].value ? 1 : 0);
         }
-        if (count == 0) continue;
-        add(EV_SYN, SYN_REPORT, 0);
-        // Written to the keyboard's node, the LEDs reach the keyboard.
-        (void)!write(keyboard_.get(), leds, count * sizeof *leds);
+        if (count > 0) {
+            add(EV_SYN, SYN_REPORT, 0);
+            // Written to the keyboard's node, the LEDs reach the keyboard.
+            (void)!write(keyboard_.get(), leds, count * sizeof *leds);
+        }
+        // A short read emptied the queue.
+        if (static_cast<std::size_t>(n) < sizeof batch) break;
     }
 }
 
@@ -254,15 +259,22 @@ void IOHIDEventDriver::terminate(int error) {
     if (terminated_) return;
     terminated_ = true;
     if (error != ENODEV) logErrno(-error, SD_WARNING "%s: stopped reading", devnode_.c_str());
-    sd_event_source_set_enabled(keyboardSource_.get(), SD_EVENT_OFF);
-    sd_event_source_set_enabled(virtualSource_.get(), SD_EVENT_OFF);
+    unwatch();
     sd_event_source_set_enabled(grabRetry_.get(), SD_EVENT_OFF);
+    // The owner's handler may enable a source of its own (a deferred removal).
+    if (loop_) loop_->wakeEventLoop();
     if (onTerminated_) onTerminated_(error);
 }
 
+void IOHIDEventDriver::unwatch() {
+    if (!watching_) return;
+    loop_->unwatch(keyboard_.get());
+    loop_->unwatch(uinputFd_.get());
+    watching_ = false;
+}
+
 void IOHIDEventDriver::stop() {
-    keyboardSource_.reset();
-    virtualSource_.reset();
+    unwatch();
     grabRetry_.reset();
     if (uinput_) pipeline_.releaseAll();
     uinput_.reset();

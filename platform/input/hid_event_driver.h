@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/glue/owners.h"
+#include "platform/input/input_loop.h"
 #include "platform/input/key_event_pipeline.h"
 
 namespace vexa {
@@ -39,7 +40,7 @@ using PropertyDictionary = std::map<std::string, PropertyValue>;
 // What a driver instance is started on: the evdev node and the loop it runs on.
 struct InputProvider {
     std::string devnode;
-    sd_event* loop = nullptr;
+    InputLoop* loop = nullptr;
 };
 
 using EvdevPtr = std::unique_ptr<libevdev, Unrefer<&libevdev_free>>;
@@ -85,8 +86,8 @@ private:
     void dispatchKey(std::uint64_t timeStampNs, std::uint32_t usagePage, std::uint32_t usage,
                      std::uint32_t value) override;
 
-    static int onKeyboardReadable(sd_event_source*, int, std::uint32_t, void* self);
-    static int onVirtualReadable(sd_event_source*, int, std::uint32_t, void* self);
+    static void onKeyboardReadable(void* self);
+    static void onVirtualReadable(void* self);
     static int onGrabRetry(sd_event_source*, std::uint64_t, void* self);
     void readKeyboard();
     void readVirtual();
@@ -96,6 +97,7 @@ private:
     // The kernel drops the key events still queued for this reader.
     KeyBits keyState() const;
     void terminate(int error);
+    void unwatch();
     void stop();
 
     KeyEventPipeline pipeline_;
@@ -104,10 +106,9 @@ private:
     Fd uinputFd_;
     EvdevPtr dev_;
     UinputPtr uinput_;
-    EventSourcePtr keyboardSource_;
-    EventSourcePtr virtualSource_;
     EventSourcePtr grabRetry_;
-    sd_event* loop_ = nullptr;
+    InputLoop* loop_ = nullptr;
+    bool watching_ = false;  // the loop polls keyboard_ and uinputFd_
     bool grabbed_ = false;
     bool dropping_ = false;  // inside a SYN_DROPPED gap, until its SYN_REPORT
     bool terminated_ = false;

@@ -18,8 +18,9 @@ TEST(IOHIDEventDriver, BaseSetPropertiesRefusesWhatItDoesNotKnow) {
 TEST(IOHIDEventDriver, StartOnMissingNodeFailsAndLeavesNoIds) {
     sd_event* loop = nullptr;
     ASSERT_GE(sd_event_new(&loop), 0);
+    vexa::InputLoop input(loop);
     vexa::IOHIDEventDriver driver;
-    vexa::InputProvider provider{"/nonexistent/event99", loop};
+    vexa::InputProvider provider{"/nonexistent/event99", &input};
     EXPECT_FALSE(driver.handleStart(&provider));
     EXPECT_FALSE(driver.handleStart(nullptr));
     EXPECT_EQ(driver.getVendorID(), 0);
