@@ -13,6 +13,8 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+// Timers below are given an accuracy of 1 us: sd-event's default of 250 ms
+// would let them fire together.
 
 struct Pipe {
     int fds[2] = {-1, -1};
@@ -36,7 +38,7 @@ struct LoopTest : ::testing::Test {
     // A timer that ends a stuck run with code 99 after three seconds.
     void addSafetyTimer() {
         ASSERT_GE(sd_event_add_time_relative(
-                      event, nullptr, CLOCK_MONOTONIC, 3000000, 0,
+                      event, nullptr, CLOCK_MONOTONIC, 3000000, 1,
                       [](sd_event_source* s, std::uint64_t, void*) {
                           return sd_event_exit(sd_event_source_get_event(s), 99);
                       },
@@ -58,7 +60,7 @@ TEST_F(LoopTest, WatchedDescriptorsAndEventSourcesBothRun) {
     }, &state);
     // sd-event timers write to the watched pipe, then end the run.
     ASSERT_GE(sd_event_add_time_relative(
-                  event, nullptr, CLOCK_MONOTONIC, 1000, 0,
+                  event, nullptr, CLOCK_MONOTONIC, 1000, 1,
                   [](sd_event_source*, std::uint64_t, void* p) {
                       static_cast<const Pipe*>(p)->send("a");
                       return 0;
@@ -66,7 +68,7 @@ TEST_F(LoopTest, WatchedDescriptorsAndEventSourcesBothRun) {
                   &keys),
               0);
     ASSERT_GE(sd_event_add_time_relative(
-                  event, nullptr, CLOCK_MONOTONIC, 100000, 0,
+                  event, nullptr, CLOCK_MONOTONIC, 100000, 1,
                   [](sd_event_source* s, std::uint64_t, void*) { return sd_event_exit(sd_event_source_get_event(s), 7); },
                   nullptr),
               0);
@@ -123,7 +125,7 @@ TEST_F(LoopTest, AHandlerMayUnwatchItselfAndOthers) {
     first.send("1");
     second.send("2");
     ASSERT_GE(sd_event_add_time_relative(
-                  event, nullptr, CLOCK_MONOTONIC, 200000, 0,
+                  event, nullptr, CLOCK_MONOTONIC, 200000, 1,
                   [](sd_event_source* s, std::uint64_t, void*) { return sd_event_exit(sd_event_source_get_event(s), 7); },
                   nullptr),
               0);
