@@ -46,6 +46,7 @@ ErrorCode KZ730writeNewPrefFile(const char* userName, const Dictionary* root, st
     if (data.empty()) return KZ730_ERR_WRITE_NO_DATA;
 
     int err = 0;
+    std::string written;  // the file replaced, where a link leads
     if (data.size() > vexa::files::kMaxFileSize) {
         err = EFBIG;  // readers refuse it: writing it would lose the tables
     } else {
@@ -54,10 +55,12 @@ ErrorCode KZ730writeNewPrefFile(const char* userName, const Dictionary* root, st
         const std::string library = preferences.substr(0, preferences.rfind('/'));
         err = makeFolder(library);
         if (err == 0) err = makeFolder(preferences);
-        if (err == 0) err = -vexa::files::writeFileAtomically(*path, data);
+        // A dotfile manager may have made the file a link to the user's own
+        // copy: that copy is replaced and the link stays.
+        if (err == 0) err = -vexa::files::writeFileThroughLinks(*path, data, &written);
     }
     if (err != 0) {
-        if (error != nullptr) *error = vexa::files::fileWriteError(*path, err);
+        if (error != nullptr) *error = vexa::files::fileWriteError(written.empty() ? *path : written, err);
         return KZ730_ERR_WRITE_FAILED;
     }
     return 0;

@@ -64,7 +64,9 @@ std::optional<std::string> KZ730prefFilePath(const char* userName);
 std::optional<vexa::archive::Dictionary> KZ730readNewPrefFile(const char* userName);
 
 // Writes `root` as the user's current file, atomically; creates
-// "Library/Preferences" in the home directory when it is missing. `error`
+// "Library/Preferences" in the home directory when it is missing. When the
+// file is a symbolic link, the file it leads to is replaced and the link
+// stays (see files::writeFileThroughLinks). `error`
 // is optional: it is cleared first and, with 7300069, receives the error
 // object (NSCocoaErrorDomain file-write code, the POSIX error underneath).
 // An archive over the 1 MiB that readers accept is refused with 7300069

@@ -134,6 +134,72 @@ TEST_F(PrefsTest, AFailedWriteGivesAnErrorObjectWithThePosixErrorUnderneath) {
     }
 }
 
+// The file a link to the user's own copy, as dotfile managers make: a save
+// updates that copy and keeps the link; a link that cannot be followed
+// fails the save with an error naming what went wrong, and changes nothing.
+TEST_F(PrefsTest, ASaveThroughALinkedFileUpdatesTheCopyItLeadsTo) {
+    const Dictionary before{{"VexaKeyMap", Dictionary{{KZ714_TYPE_ANSI, data(table(1))}}}, {"Other", "keep"}};
+    Dictionary after = before;
+    ASSERT_EQ(KZ730setKeymapToPrefData(&after, KZ714_TYPE_JIS, table(2).data()), 0);
+    const std::string copy = home / "dotfiles/vexa.prefs";
+    const struct {
+        const char* what;
+        const char* linkText;  // under the home folder
+        bool copyExists;
+        std::int64_t code;  // of the error object; 0: the save works
+        int errnum;
+        const char* message;
+    } cases[] = {
+        {"link to the user's copy", "dotfiles/vexa.prefs", true, 0, 0, nullptr},
+        {"link to a copy not made yet", "dotfiles/vexa.prefs", false, 0, 0, nullptr},
+        {"link into a folder that does not exist", "gone/vexa.prefs", false, 4, ENOENT,
+         "The file \u201Cvexa.prefs\u201D couldn't be saved because the folder \u201Cgone\u201D doesn't exist."},
+        {"link to itself", "Library/Preferences/VexaKeyboard_64bit.prefs", false, 512, ELOOP,
+         "The file \u201CVexaKeyboard_64bit.prefs\u201D couldn't be saved in the folder \u201CPreferences\u201D."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(home / "Library");
+        std::filesystem::remove_all(home / "dotfiles");
+        std::filesystem::create_directories(home / "Library/Preferences");
+        std::filesystem::create_directories(home / "dotfiles");
+        if (c.copyExists) {
+            writeTestFile(copy, vexa::archive::archivedDataWithRootObject(before));
+            ASSERT_EQ(::chmod(copy.c_str(), 0644), 0);
+        }
+        const std::string linkText = home / c.linkText;
+        ASSERT_EQ(::symlink(linkText.c_str(), prefPath().c_str()), 0);
+
+        std::optional<vexa::Error> error;
+        const ErrorCode r = KZ730writeNewPrefFile(user.c_str(), &after, &error);
+        EXPECT_EQ(std::filesystem::read_symlink(prefPath()), linkText);
+        if (c.code == 0) {
+            EXPECT_EQ(r, 0);
+            EXPECT_FALSE(error.has_value());
+            EXPECT_EQ(KZ730readNewPrefFile(user.c_str()), after);
+            EXPECT_EQ(vexa::archive::unarchiveRootObject(fileBytes(copy)), vexa::archive::Value(after));
+            struct stat st {};
+            ASSERT_EQ(::stat(copy.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, c.copyExists ? 0644u : 0600u);
+            continue;
+        }
+        EXPECT_EQ(r, KZ730_ERR_WRITE_FAILED);
+        ASSERT_TRUE(error.has_value());
+        EXPECT_EQ(error->code, c.code);
+        EXPECT_EQ(error->localizedDescription, c.message);
+        ASSERT_NE(error->underlying, nullptr);
+        EXPECT_EQ(error->underlying->code, c.errnum);
+        EXPECT_EQ(std::vector<std::string>{"VexaKeyboard_64bit.prefs"}, [&] {
+            std::vector<std::string> names;
+            for (const auto& e : std::filesystem::directory_iterator(home / "Library/Preferences")) {
+                names.push_back(e.path().filename());
+            }
+            return names;
+        }());
+        EXPECT_TRUE(std::filesystem::is_empty(home / "dotfiles"));
+    }
+}
+
 // Once the new file is in place the save has worked: the editor must not
 // report a failure (and skip telling the daemon) for the folder's flush.
 TEST_F(PrefsTest, ASaveIsDoneOnceTheFileIsInPlaceEvenIfTheFolderCannotBeFlushed) {
