@@ -13,6 +13,11 @@ using vexa::archive::Dictionary;
 
 namespace {
 
+// What this module reads: the two tables and the dictionaries on the way
+// to them. Damage there counts as no file; damage anywhere else is kept as
+// it is and written back with the next save.
+const vexa::archive::KeyPath kTablePaths[] = {{KZ730_KEYMAP_KEY, KZ714_TYPE_ANSI}, {KZ730_KEYMAP_KEY, KZ714_TYPE_JIS}};
+
 // mkdir that accepts an existing folder; 0 or an errno.
 int makeFolder(const std::string& path) {
     if (::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST) return 0;
@@ -30,7 +35,7 @@ std::optional<Dictionary> KZ730readNewPrefFile(const char* userName) {
     if (!path) return std::nullopt;
     std::vector<std::uint8_t> bytes;
     if (vexa::prefs::readUserFile(userName, *path, bytes) != 0) return std::nullopt;
-    auto root = vexa::archive::unarchiveRootObject(bytes);
+    auto root = vexa::archive::unarchiveRootObject(bytes, kTablePaths);
     if (!root) return std::nullopt;
     auto* dict = root->get<Dictionary>();
     if (dict == nullptr) return std::nullopt;

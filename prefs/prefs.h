@@ -60,7 +60,10 @@ std::optional<std::string> KZ730prefFilePath(const char* userName);
 // The current file's root dictionary; none when there is no path, the file
 // is missing, unreadable or not a regular file or over 1 MiB, or it does not
 // decode to a dictionary. Entries the module does not interpret are kept as
-// they were read, to be written back.
+// they were read, to be written back; so are damaged objects (a text holding
+// a NUL, an NSDictionary whose keys and objects differ in number, ...),
+// except for the root, the "VexaKeyMap" dictionary and the two tables in it:
+// damage to those counts as no file.
 std::optional<vexa::archive::Dictionary> KZ730readNewPrefFile(const char* userName);
 
 // Writes `root` as the user's current file, atomically; creates

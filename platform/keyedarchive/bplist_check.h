@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <vector>
 
 namespace vexa::archive {
 
@@ -17,9 +19,18 @@ struct BinaryPlistLimits {
 
 // True when `bytes` is a "bplist00" property list whose reachable objects
 // all lie inside the object area, use only the kinds a keyed archive needs
-// (booleans, integers below 2^64, reals, dates, data, texts without NUL
-// characters, UIDs, arrays, dictionaries with text keys), reference only
-// existing objects, contain no cycle, and expand within `limits`.
+// (booleans, integers below 2^64, reals, dates, data, texts, UIDs, arrays,
+// dictionaries with text keys), reference only existing objects, contain no
+// cycle, and expand within `limits`. A text may hold NUL characters, but not
+// when it is a dictionary key (libplist asserts on reading one) or an ASCII
+// text with other bytes above 0x7F (it could not be read whole; see below).
 bool isWellFormedBinaryPlist(std::span<const std::uint8_t> bytes, const BinaryPlistLimits& limits = {});
+
+// The property list as libplist can read it whole: libplist's reader ends
+// an ASCII text at its first NUL but keeps a UTF-16 text whole, so each
+// ASCII text holding a NUL is added again in UTF-16 and the offset table
+// points at the copy. None when isWellFormedBinaryPlist is false.
+std::optional<std::vector<std::uint8_t>> readableBinaryPlist(std::span<const std::uint8_t> bytes,
+                                                             const BinaryPlistLimits& limits = {});
 
 }  // namespace vexa::archive

@@ -17,13 +17,13 @@ ForeignObjects::ForeignObjects(plist_t archive_, plist_t objects_)
 
 ForeignObjects::~ForeignObjects() { plist_free(archive); }
 
-bool isValidUtf8(std::string_view s) {
+bool isValidUtf8(std::string_view s, bool allowNul) {
     std::size_t i = 0;
     while (i < s.size()) {
         const auto c = static_cast<unsigned char>(s[i]);
         std::size_t extra;
         std::uint32_t cp;
-        if (c == 0) return false;
+        if (c == 0 && !allowNul) return false;
         if (c < 0x80) {
             ++i;
             continue;
@@ -97,6 +97,108 @@ bool forEachNode(plist_t node, const std::function<bool(plist_t)>& visit) {
 
 namespace {
 
+void putBE(std::vector<std::uint8_t>& out, std::uint64_t v, unsigned size) {
+    for (unsigned i = size; i-- > 0;) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+// The UTF-16 code units of valid UTF-8 text.
+std::vector<std::uint16_t> utf16Of(std::string_view s) {
+    std::vector<std::uint16_t> units;
+    for (std::size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const std::size_t extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
+        std::uint32_t cp = extra == 0 ? c : c & (0x3F >> extra);
+        for (std::size_t k = 1; k <= extra && i + k < s.size(); ++k) {
+            cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+        }
+        i += extra + 1;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            units.push_back(static_cast<std::uint16_t>(0xD800 | (cp >> 10)));
+            units.push_back(static_cast<std::uint16_t>(0xDC00 | (cp & 0x3FF)));
+        } else {
+            units.push_back(static_cast<std::uint16_t>(cp));
+        }
+    }
+    return units;
+}
+
+// A text node holding `text`, NUL characters included. libplist makes such
+// a node only when it reads a UTF-16 text from a binary property list, so
+// it reads one made of just that text.
+plist_t textNode(std::string_view text) {
+    const auto units = utf16Of(text);
+    std::vector<std::uint8_t> bytes{'b', 'p', 'l', 'i', 's', 't', '0', '0'};
+    if (units.size() < 0x0F) {
+        bytes.push_back(static_cast<std::uint8_t>(0x60 | units.size()));
+    } else {
+        bytes.push_back(0x6F);
+        bytes.push_back(0x13);
+        putBE(bytes, units.size(), 8);
+    }
+    for (const std::uint16_t unit : units) putBE(bytes, unit, 2);
+    const std::uint64_t table = bytes.size();
+    putBE(bytes, 8, 8);  // the one object's offset
+    bytes.insert(bytes.end(), 6, 0);
+    bytes.push_back(8);  // offset size
+    bytes.push_back(1);  // reference size
+    putBE(bytes, 1, 8);  // objects
+    putBE(bytes, 0, 8);  // top object
+    putBE(bytes, table, 8);
+    plist_t node = nullptr;
+    plist_from_bin(reinterpret_cast<const char*>(bytes.data()), static_cast<std::uint32_t>(bytes.size()), &node);
+    std::uint64_t length = 0;
+    const char* made = node != nullptr ? plist_get_string_ptr(node, &length) : nullptr;
+    if (made == nullptr || std::string_view(made, length) != text) {
+        plist_free(node);
+        return nullptr;
+    }
+    return node;
+}
+
+}  // namespace
+
+plist_t copyNode(plist_t node) {
+    switch (plist_get_node_type(node)) {
+        case PLIST_ARRAY: {
+            plist_t out = plist_new_array();
+            const std::uint32_t n = plist_array_get_size(node);
+            for (std::uint32_t i = 0; i < n; ++i) {
+                plist_t item = copyNode(plist_array_get_item(node, i));
+                if (item == nullptr) {
+                    plist_free(out);
+                    return nullptr;
+                }
+                plist_array_append_item(out, item);
+            }
+            return out;
+        }
+        case PLIST_DICT: {
+            plist_t out = plist_new_dict();
+            const bool copied = forEachEntry(node, [&](const char* key, plist_t value) {
+                plist_t item = copyNode(value);
+                if (item != nullptr) plist_dict_set_item(out, key, item);
+                return item != nullptr;
+            });
+            if (!copied) {
+                plist_free(out);
+                return nullptr;
+            }
+            return out;
+        }
+        case PLIST_STRING: {
+            std::uint64_t length = 0;
+            const char* s = plist_get_string_ptr(node, &length);
+            if (s != nullptr && std::memchr(s, 0, length) != nullptr) return textNode(std::string_view(s, length));
+            return plist_copy(node);
+        }
+        default:
+            return plist_copy(node);
+    }
+}
+
+namespace {
+
 // Keys are UTF-8 and named once: a binary property list may name one key
 // twice, readers disagree on which value wins, and such an object cannot be
 // written back faithfully.
@@ -129,9 +231,10 @@ bool isSoundForeignGraph(const ForeignObjects& objects, std::uint64_t index,
                     return true;
                 }
                 case PLIST_STRING: {
+                    // Copied as they are, texts may hold NUL characters.
                     const char* s = plist_get_string_ptr(node, &length);
                     bytes += length;
-                    return s != nullptr && isValidUtf8(std::string_view(s, length));
+                    return s != nullptr && isValidUtf8(std::string_view(s, length), true);
                 }
                 case PLIST_DATA:
                     plist_get_data_ptr(node, &length);
