@@ -19,6 +19,33 @@ void putBE(std::vector<std::uint8_t>& out, std::uint64_t v, unsigned size) {
     for (unsigned i = size; i-- > 0;) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
+// Appends a UTF-16 text object of `units`.
+void putUtf16Text(std::vector<std::uint8_t>& out, std::span<const std::uint16_t> units) {
+    if (units.size() < 0x0F) {
+        out.push_back(static_cast<std::uint8_t>(0x60 | units.size()));
+    } else {
+        out.push_back(0x6F);
+        out.push_back(0x13);
+        putBE(out, units.size(), 8);
+    }
+    for (const std::uint16_t unit : units) putBE(out, unit, 2);
+}
+
+// Appends the offset table for objects at `offsets` and the trailer.
+void putTableAndTrailer(std::vector<std::uint8_t>& out, std::span<const std::uint64_t> offsets, unsigned refSize,
+                        std::uint64_t top) {
+    const std::uint64_t table = out.size();
+    unsigned offsetSize = 1;
+    while (offsetSize < 8 && ((table - 1) >> (8 * offsetSize)) != 0) offsetSize *= 2;
+    for (const std::uint64_t offset : offsets) putBE(out, offset, offsetSize);
+    out.insert(out.end(), 6, 0);
+    out.push_back(static_cast<std::uint8_t>(offsetSize));
+    out.push_back(static_cast<std::uint8_t>(refSize));
+    putBE(out, offsets.size(), 8);
+    putBE(out, top, 8);
+    putBE(out, table, 8);
+}
+
 std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
 
 // One object of the object area, as far as the check needs it.
@@ -73,29 +100,10 @@ public:
             std::uint64_t length = 0;
             lengthAt(pos, low, length);
             offsets[index] = out.size();
-            if (length < 0x0F) {
-                out.push_back(static_cast<std::uint8_t>(0x60 | length));
-            } else {
-                out.push_back(0x6F);
-                out.push_back(0x13);
-                putBE(out, length, 8);
-            }
-            for (std::uint64_t k = 0; k < length; ++k) {
-                out.push_back(0);
-                out.push_back(bytes_[pos + k]);
-            }
+            const std::vector<std::uint16_t> units(bytes_.data() + pos, bytes_.data() + pos + length);
+            putUtf16Text(out, units);
         }
-        const std::uint64_t table = out.size();
-        unsigned offsetSize = 1;
-        while (offsetSize < 8 && ((table - 1) >> (8 * offsetSize)) != 0) offsetSize *= 2;
-        for (const std::uint64_t offset : offsets) putBE(out, offset, offsetSize);
-        const std::uint8_t* trailer = bytes_.data() + bytes_.size() - kTrailerSize;
-        out.insert(out.end(), trailer, trailer + 6);
-        out.push_back(static_cast<std::uint8_t>(offsetSize));
-        out.push_back(static_cast<std::uint8_t>(refSize_));
-        putBE(out, count_, 8);
-        putBE(out, top_, 8);
-        putBE(out, table, 8);
+        putTableAndTrailer(out, offsets, refSize_, top_);
         return out;
     }
 
@@ -293,4 +301,12 @@ std::optional<std::vector<std::uint8_t>> vexa::archive::readableBinaryPlist(std:
     Checker checker(bytes, limits);
     if (!checker.run()) return std::nullopt;
     return checker.readable();
+}
+
+std::vector<std::uint8_t> vexa::archive::utf16TextPlist(std::span<const std::uint16_t> units) {
+    std::vector<std::uint8_t> out{'b', 'p', 'l', 'i', 's', 't', '0', '0'};
+    putUtf16Text(out, units);
+    const std::uint64_t offsets[] = {8};
+    putTableAndTrailer(out, offsets, 1, 0);
+    return out;
 }

@@ -33,4 +33,8 @@ bool isWellFormedBinaryPlist(std::span<const std::uint8_t> bytes, const BinaryPl
 std::optional<std::vector<std::uint8_t>> readableBinaryPlist(std::span<const std::uint8_t> bytes,
                                                              const BinaryPlistLimits& limits = {});
 
+// A binary property list of a single UTF-16 text of `units`: the one form
+// from which libplist makes a text node holding NUL characters.
+std::vector<std::uint8_t> utf16TextPlist(std::span<const std::uint16_t> units);
+
 }  // namespace vexa::archive

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/keyedarchive/bplist_check.h"
+
 namespace vexa::archive {
 
 ForeignObjects::ForeignObjects(plist_t archive_, plist_t objects_)
@@ -97,10 +99,6 @@ bool forEachNode(plist_t node, const std::function<bool(plist_t)>& visit) {
 
 namespace {
 
-void putBE(std::vector<std::uint8_t>& out, std::uint64_t v, unsigned size) {
-    for (unsigned i = size; i-- > 0;) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
 // The UTF-16 code units of valid UTF-8 text.
 std::vector<std::uint16_t> utf16Of(std::string_view s) {
     std::vector<std::uint16_t> units;
@@ -127,24 +125,7 @@ std::vector<std::uint16_t> utf16Of(std::string_view s) {
 // a node only when it reads a UTF-16 text from a binary property list, so
 // it reads one made of just that text.
 plist_t textNode(std::string_view text) {
-    const auto units = utf16Of(text);
-    std::vector<std::uint8_t> bytes{'b', 'p', 'l', 'i', 's', 't', '0', '0'};
-    if (units.size() < 0x0F) {
-        bytes.push_back(static_cast<std::uint8_t>(0x60 | units.size()));
-    } else {
-        bytes.push_back(0x6F);
-        bytes.push_back(0x13);
-        putBE(bytes, units.size(), 8);
-    }
-    for (const std::uint16_t unit : units) putBE(bytes, unit, 2);
-    const std::uint64_t table = bytes.size();
-    putBE(bytes, 8, 8);  // the one object's offset
-    bytes.insert(bytes.end(), 6, 0);
-    bytes.push_back(8);  // offset size
-    bytes.push_back(1);  // reference size
-    putBE(bytes, 1, 8);  // objects
-    putBE(bytes, 0, 8);  // top object
-    putBE(bytes, table, 8);
+    const auto bytes = utf16TextPlist(utf16Of(text));
     plist_t node = nullptr;
     plist_from_bin(reinterpret_cast<const char*>(bytes.data()), static_cast<std::uint32_t>(bytes.size()), &node);
     std::uint64_t length = 0;

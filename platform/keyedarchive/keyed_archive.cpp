@@ -258,7 +258,8 @@ private:
         return Value(Opaque(foreign_, index));
     }
 
-    // None without failing: the object is damaged.
+    // None when the object is damaged, or, with failed_ set, when the
+    // archive cannot be read.
     std::optional<Value> decodeAt(std::uint64_t index, unsigned depth, const KeyPath* strictAt) {
         plist_t node = plist_array_get_item(objects_, static_cast<std::uint32_t>(index));
         switch (plist_get_node_type(node)) {

@@ -129,6 +129,7 @@ TEST_F(PrefsTest, EntriesOfOtherKindsSurviveASaveAsPlistlibSeesThem) {
           "VexaKeyMap int:7 = str:seven", "root str:null = @0"}},
         {"write-damaged",
          {"root str:nul = str:'a\\x00b'", "root str:nul16 = str:'\u00e9\\x00\u00e9'",
+          "root str:nul long = str:'\U0001F600\\x00xxxxxxxxxxxxxxxxxxxx'",
           "root str:nul key = dict{str:'k\\x00': int:1}", "root str:nul string = str:'x\\x00y'",
           "$classname: str:NSString} {NS.bytes: data:7879}", "$classname: str:NSData} {NS.data: str:xy}",
           "root str:uneven = #", "$classname: str:NSDictionary} {NS.keys: [str:a, str:b], NS.objects: [str:c]}",

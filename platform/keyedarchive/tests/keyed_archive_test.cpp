@@ -245,12 +245,18 @@ TEST(KeyedArchive, RefusesMalformedGraphs) {
     }
 }
 
-// The archive with every '#' inside the text `marked` turned into a NUL
-// (libplist makes no text holding a NUL; it writes ASCII texts as they are).
-std::vector<std::uint8_t> withNul(std::vector<std::uint8_t> archive, std::string_view marked) {
-    for (auto at = archive.begin();
-         (at = std::search(at, archive.end(), marked.begin(), marked.end())) != archive.end(); at += marked.size()) {
-        std::replace(at, at + static_cast<std::ptrdiff_t>(marked.size()), std::uint8_t{'#'}, std::uint8_t{0});
+// Texts in which withNul turns each '#' into a NUL.
+const char* const kMarked[] = {"nul#text#", "#nul#long text, longer than 15#", "#nul#string"};
+
+// The archive with the texts of kMarked holding NULs (libplist makes no
+// text holding a NUL; it writes ASCII texts as they are).
+std::vector<std::uint8_t> withNul(std::vector<std::uint8_t> archive) {
+    for (const std::string_view marked : kMarked) {
+        for (auto at = archive.begin();
+             (at = std::search(at, archive.end(), marked.begin(), marked.end())) != archive.end();
+             at += static_cast<std::ptrdiff_t>(marked.size())) {
+            std::replace(at, at + static_cast<std::ptrdiff_t>(marked.size()), std::uint8_t{'#'}, std::uint8_t{0});
+        }
     }
     return archive;
 }
@@ -260,11 +266,12 @@ std::vector<std::uint8_t> withNul(std::vector<std::uint8_t> archive, std::string
 TEST(KeyedArchive, KeepsDamagedObjectsUnlessTheCallerReadsThem) {
     // Each builds a damaged object; `b` holds an NSDictionary class record at 1.
     const BadArchive cases[] = {
-        {"text holding a NUL", [](ArchiveBuilder& b) { return b.string("nul#inside#"); }},
+        {"text holding a NUL", [](ArchiveBuilder& b) { return b.string(kMarked[0]); }},
+        {"long text holding NULs", [](ArchiveBuilder& b) { return b.string(kMarked[1]); }},
         {"NSString whose NS.string holds a NUL",
          [](ArchiveBuilder& b) {
              const auto cls = b.classRecord("NSString", {"NSString", "NSObject"});
-             return b.add(b.object({{"NS.string", plist_new_string("#nul#inside")}}, cls));
+             return b.add(b.object({{"NS.string", plist_new_string(kMarked[2])}}, cls));
          }},
         {"NSString without NS.string",
          [](ArchiveBuilder& b) {
@@ -312,15 +319,17 @@ TEST(KeyedArchive, KeepsDamagedObjectsUnlessTheCallerReadsThem) {
         ASSERT_EQ(b.classRecord("NSDictionary", {"NSDictionary", "NSObject"}), 1u);
         const auto damaged = c.build(b);
         const auto inner = b.add(b.dictObject({b.string("z")}, {damaged}, 1));
-        const auto archive = withNul(
-            b.finish(b.add(b.dictObject({b.string("x"), b.string("y")}, {damaged, inner}, 1))), "nul#inside");
+        const auto archive = withNul(b.finish(b.add(b.dictObject({b.string("x"), b.string("y")}, {damaged, inner}, 1))));
 
         const auto decoded = unarchiveRootObject(archive);
         ASSERT_TRUE(decoded.has_value());
-        const auto* x = decoded->get<Dictionary>()->find("x");
-        ASSERT_NE(x, nullptr);
+        const Dictionary* root = decoded->get<Dictionary>();
+        ASSERT_NE(root, nullptr);
+        const Value* x = root->find("x");
+        const Value* y = root->find("y");
+        ASSERT_TRUE(x != nullptr && y != nullptr && y->get<Dictionary>() != nullptr);
         EXPECT_NE(x->get<Opaque>(), nullptr);
-        EXPECT_EQ(decoded->get<Dictionary>()->find("y")->get<Dictionary>()->find("z")->get<Opaque>() != nullptr, true);
+        EXPECT_EQ(*y, Value(Dictionary{{"z", *x}}));
         const auto again = archivedDataWithRootObject(*decoded);
         ASSERT_FALSE(again.empty());
         EXPECT_EQ(unarchiveRootObject(again), decoded);
@@ -336,7 +345,7 @@ TEST(KeyedArchive, KeepsDamagedObjectsUnlessTheCallerReadsThem) {
         // And the damaged object as the root: refused.
         ArchiveBuilder alone;
         ASSERT_EQ(alone.classRecord("NSDictionary", {"NSDictionary", "NSObject"}), 1u);
-        EXPECT_EQ(unarchiveRootObject(withNul(alone.finish(c.build(alone)), "nul#inside")), std::nullopt);
+        EXPECT_EQ(unarchiveRootObject(withNul(alone.finish(c.build(alone)))), std::nullopt);
     }
 }
 
