@@ -128,13 +128,9 @@ TEST_F(PrefsTest, EntriesOfOtherKindsSurviveASaveAsPlistlibSeesThem) {
          {"NSNull", "NSURL", "NSUUID", "NSMutableSet", "VXNode", "int:18446744073709551615", "root int:42 = str:answer",
           "VexaKeyMap int:7 = str:seven", "root str:null = @0"}},
         {"write-damaged",
-         {"root str:nul = str:'a\\x00b'", "root str:nul16 = str:'\u00e9\\x00\u00e9'",
-          "root str:nul long = str:'\U0001F600\\x00xxxxxxxxxxxxxxxxxxxx'",
-          "root str:nul key = dict{str:'k\\x00': int:1}", "root str:nul string = str:'x\\x00y'",
-          "$classname: str:NSString} {NS.bytes: data:7879}", "$classname: str:NSData} {NS.data: str:xy}",
-          "root str:uneven = #", "$classname: str:NSDictionary} {NS.keys: [str:a, str:b], NS.objects: [str:c]}",
-          "root str:holds null = dict{str:a: $null}", "$classname: str:NSArray} {}", "root str:inside = list[str:fine, #",
-          "VexaKeyMap str:Damaged = #", "VexaKeyMap str:nul = str:'a\\x00b'"}},
+         {"root str:nul = str:'a\\x00b'", "root str:nul long = str:'\U0001F600\\x00xxxxxxxxxxxxxxxxxxxx'",
+          "$classname: str:NSDictionary} {NS.keys: [str:a, str:b], NS.objects: [str:c]}",
+          "root str:no string = #", "VexaKeyMap str:Damaged = #"}},
     };
     for (const auto& f : files) {
         SCOPED_TRACE(f.write);
