@@ -184,14 +184,14 @@ private:
                 o.hasNul = hasZeroUnit(pos, length, 1);
                 // One with a NUL is read in UTF-16 (see readableBinaryPlist),
                 // which needs it to be ASCII indeed.
-                o.ok = !o.hasNul || isAscii(pos, length);
+                o.ok = !o.hasNul || (limits_.nulInTexts && isAscii(pos, length));
                 o.isText = o.isAsciiText = true;
                 o.payloadBytes = length;
                 return o;
             case 0x6:  // UTF-16 text; becomes at most 3 UTF-8 bytes a unit
                 if (!lengthAt(pos, low, length) || !fits(pos, length, 2)) return o;
-                o.ok = true;
                 o.hasNul = hasZeroUnit(pos, length, 2);
+                o.ok = !o.hasNul || limits_.nulInTexts;
                 o.isText = true;
                 o.payloadBytes = length * 3;
                 return o;

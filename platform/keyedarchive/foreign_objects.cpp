@@ -121,9 +121,10 @@ std::vector<std::uint16_t> utf16Of(std::string_view s) {
     return units;
 }
 
-// A text node holding `text`, NUL characters included. libplist makes such
-// a node only when it reads a UTF-16 text from a binary property list, so
-// it reads one made of just that text.
+}  // namespace
+
+// libplist makes a text node holding a NUL only when it reads a UTF-16 text
+// from a binary property list, so it reads one made of just that text.
 plist_t textNode(std::string_view text) {
     const auto bytes = utf16TextPlist(utf16Of(text));
     plist_t node = nullptr;
@@ -136,8 +137,6 @@ plist_t textNode(std::string_view text) {
     }
     return node;
 }
-
-}  // namespace
 
 plist_t copyNode(plist_t node) {
     switch (plist_get_node_type(node)) {

@@ -41,6 +41,10 @@ bool forEachEntry(plist_t dict, const std::function<bool(const char* key, plist_
 // recursion is too.
 bool forEachNode(plist_t node, const std::function<bool(plist_t)>& visit);
 
+// A text node holding `text`, NUL characters included; null when this
+// libplist cannot make one whole.
+plist_t textNode(std::string_view text);
+
 // A deep copy of `node`, or null when it cannot be made. Texts holding a
 // NUL are copied whole (plist_copy would cut them at the NUL but keep their
 // length, and libplist would then read past the copy).

@@ -419,13 +419,23 @@ private:
     bool failed_ = false;
 };
 
+// libplist 2.2 reads a UTF-16 text holding a NUL whole (readableBinaryPlist
+// relies on it). Should a version not, such texts are refused, as a file
+// holding one was before, rather than read cut short and written back so.
+bool libplistKeepsTextsWithNul() {
+    static const bool keeps = PlistPtr(textNode(std::string_view("a\0b", 3))) != nullptr;
+    return keeps;
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> archivedDataWithRootObject(const Value& root) { return Archiver().finish(root); }
 
 std::optional<Value> unarchiveRootObject(std::span<const std::uint8_t> bytes, std::span<const KeyPath> strictPaths) {
     if (bytes.size() > UINT32_MAX) return std::nullopt;
-    const auto readable = readableBinaryPlist(bytes);
+    BinaryPlistLimits limits;
+    limits.nulInTexts = libplistKeepsTextsWithNul();
+    const auto readable = readableBinaryPlist(bytes, limits);
     if (!readable || readable->size() > UINT32_MAX) return std::nullopt;
     plist_t parsed = nullptr;
     plist_from_bin(reinterpret_cast<const char*>(readable->data()), static_cast<std::uint32_t>(readable->size()),

@@ -128,6 +128,10 @@ TEST(BinaryPlistCheck, LibplistReadsTextsHoldingNulWhole) {
     // Nothing to change: the bytes as they were.
     const Bytes plain = rawBinaryPlist({objects[3]}, 0);
     EXPECT_EQ(vexa::archive::readableBinaryPlist(plain), plain);
+    // Where libplist could not read them whole, they are refused.
+    EXPECT_FALSE(isWellFormedBinaryPlist(rawBinaryPlist({objects[1]}, 0), {.nulInTexts = false}));
+    EXPECT_FALSE(isWellFormedBinaryPlist(rawBinaryPlist({objects[5]}, 0), {.nulInTexts = false}));
+    EXPECT_TRUE(isWellFormedBinaryPlist(plain, {.nulInTexts = false}));
 }
 
 }  // namespace
