@@ -158,8 +158,8 @@ TEST_F(PrefsTest, EntriesOfOtherKindsSurviveASaveAsPlistlibSeesThem) {
 
         const auto [status, after] = runPython(script + " show", prefPath());
         ASSERT_EQ(status, 0) << after;
-        EXPECT_EQ(after,
-                  "Vexa Orla ANSI = data:" + hex(table(3)) + "\nVexa Orla JIS = data:" + hex(table(4)) + "\n" + foreign);
+        EXPECT_EQ(after, "Vexa Orla ANSI = data:" + hex(table(3)) + "\nVexa Orla JIS = data:" + hex(table(4)) + "\n" +
+                             foreign);
     }
 }
 

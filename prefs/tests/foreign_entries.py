@@ -76,7 +76,8 @@ def write(path, damaged=False, where=None):
         def uneven(*chain):
             return obj(chain, **{"NS.keys": [add("a"), add("b")], "NS.objects": [add("c")]})
         root_entries += [
-            ("nul", "a\0b"), ("nul16", "\u00e9\0\u00e9"), ("nul long", "\U0001F600\0" + "x" * 20), ("nul key", dictionary(["NSDictionary"], [("k\0", 1)])),
+            ("nul", "a\0b"), ("nul16", "\u00e9\0\u00e9"), ("nul long", "\U0001F600\0" + "x" * 20),
+            ("nul key", dictionary(["NSDictionary"], [("k\0", 1)])),
             ("nul string", obj(["NSMutableString", "NSString"], **{"NS.string": "x\0y"})),
             ("no string", obj(["NSString"], **{"NS.bytes": b"xy"})),
             ("text data", obj(["NSData"], **{"NS.data": "xy"})),

@@ -119,10 +119,13 @@ TEST(BinaryPlistCheck, LibplistReadsTextsHoldingNulWhole) {
     const auto readable = vexa::archive::readableBinaryPlist(rawBinaryPlist(objects, 0, 1));
     ASSERT_TRUE(readable.has_value());
     plist_t list = nullptr;
-    plist_from_bin(reinterpret_cast<const char*>(readable->data()), static_cast<std::uint32_t>(readable->size()), &list);
+    plist_from_bin(reinterpret_cast<const char*>(readable->data()), static_cast<std::uint32_t>(readable->size()),
+                   &list);
     ASSERT_NE(list, nullptr);
     std::vector<std::string> texts;
-    for (std::uint32_t i = 0; i < plist_array_get_size(list); ++i) texts.push_back(textOf(plist_array_get_item(list, i)));
+    for (std::uint32_t i = 0; i < plist_array_get_size(list); ++i) {
+        texts.push_back(textOf(plist_array_get_item(list, i)));
+    }
     plist_free(list);
     EXPECT_EQ(texts, expected);
     // Nothing to change: the bytes as they were.

@@ -319,7 +319,8 @@ TEST(KeyedArchive, KeepsDamagedObjectsUnlessTheCallerReadsThem) {
         ASSERT_EQ(b.classRecord("NSDictionary", {"NSDictionary", "NSObject"}), 1u);
         const auto damaged = c.build(b);
         const auto inner = b.add(b.dictObject({b.string("z")}, {damaged}, 1));
-        const auto archive = withNul(b.finish(b.add(b.dictObject({b.string("x"), b.string("y")}, {damaged, inner}, 1))));
+        const auto top = b.add(b.dictObject({b.string("x"), b.string("y")}, {damaged, inner}, 1));
+        const auto archive = withNul(b.finish(top));
 
         const auto decoded = unarchiveRootObject(archive);
         ASSERT_TRUE(decoded.has_value());
