@@ -204,15 +204,16 @@ std::vector<Scenario> unitScenarios() {
 
 // The set-up daemon from its unit, with the driver from its own: the console
 // user's saved table reaches the keyboard at start, again after the file is
-// saved anew and "Reconfigure" is sent, and again when the keyboard is
-// plugged in anew.
+// saved anew and "Reconfigure" is sent, again when the keyboard is plugged
+// in anew, again when the driver is restarted under the running daemon, and
+// at once when the daemon starts with the keyboard already there.
 std::vector<Scenario> daemonScenarios() {
     auto guest = std::make_shared<DaemonGuest>();
     auto run = [guest](std::string what, std::string (*action)(DaemonGuest&)) {
         return Run{std::move(what), [guest, action] { return action(*guest); }};
     };
     return {
-        {"the daemon sets the console user's table at start, on Reconfigure and on re-plug",
+        {"the daemon sets the console user's table at start, on Reconfigure, on re-plug and on restarts",
          Steps{{StartDriver{},
                 run("alice at the console, A sends Escape",
                     [](DaemonGuest& g) {
@@ -228,6 +229,13 @@ std::vector<Scenario> daemonScenarios() {
                     }),
                 ExpectSoon{{0x04}, tapped(kb(0x05), KEY_B)}, Unplug{}, ExpectNoInstance{}, Plug{&kOrlaANSI},
                 ExpectInstance{0u, true}, ExpectSoon{{0x04}, tapped(kb(0x05), KEY_B)},
+                StopDriver{}, StartDriver{}, ExpectInstance{0u}, ExpectSoon{{0x04}, tapped(kb(0x05), KEY_B)},
+                run("stop the daemon's unit", [](DaemonGuest& g) { return g.stopDaemon(); }),
+                // Without the daemon a restarted driver has the default table...
+                StopDriver{}, StartDriver{}, ExpectInstance{0u}, ExpectSoon{{0x04}, tapped(kb(0x04), KEY_A)},
+                // ... until the daemon starts and sets the keyboards already there.
+                run("start the daemon's unit again", [](DaemonGuest& g) { return g.startDaemon(); }),
+                ExpectSoon{{0x04}, tapped(kb(0x05), KEY_B)},
                 run("stop the daemon's unit", [](DaemonGuest& g) { return g.stopDaemon(); }), StopDriver{}}}},
     };
 }
