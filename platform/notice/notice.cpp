@@ -2,6 +2,7 @@
 
 #include <grp.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <syslog.h>
 #include <systemd/sd-bus.h>
@@ -91,6 +92,18 @@ bool serverReadsMarkup(sd_bus* bus) {
 
 }  // namespace
 
+bool standardErrorIsJournal() {
+    // systemd names the stream it connects a service's output to as
+    // "device:inode" (JOURNAL_STREAM); a descriptor that is no longer that
+    // stream (redirected by the service or its caller) does not count.
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    unsigned long long device = 0, inode = 0;
+    if (stream == nullptr || std::sscanf(stream, "%llu:%llu", &device, &inode) != 2) return false;
+    struct stat st {};
+    if (::fstat(STDERR_FILENO, &st) != 0) return false;
+    return st.st_dev == device && st.st_ino == inode;
+}
+
 int journalPriority(Level level) {
     switch (level) {
     case Level::Stop: return LOG_ERR;
@@ -126,12 +139,16 @@ std::string escapeMarkup(std::string_view text) {
 void writeToJournal(const Notice& notice) {
     const int priority = journalPriority(notice.level);
     const std::string message = notice.header + ": " + notice.text;
-    if (sd_journal_send("MESSAGE=%s", message.c_str(), "PRIORITY=%i", priority, "SYSLOG_IDENTIFIER=%s",
-                        notice.appName.c_str(), "VEXA_NOTICE_LEVEL=%i", static_cast<int>(notice.level),
-                        nullptr) > 0) {
-        return;  // 0 means that no journal listens
-    }
-    // No journal: one line per line of text, each with the priority prefix.
+    // sd_journal_send also returns 0 when no journal listens: the entry may
+    // have gone nowhere.
+    const int sent = sd_journal_send("MESSAGE=%s", message.c_str(), "PRIORITY=%i", priority, "SYSLOG_IDENTIFIER=%s",
+                                     notice.appName.c_str(), "VEXA_NOTICE_LEVEL=%i", static_cast<int>(notice.level),
+                                     nullptr);
+    // Run as a service, standard error is the journal too: writing the
+    // notice there as well would show it twice. Anywhere else (a terminal,
+    // no journal at all) it goes to standard error, one line per line of
+    // text, each with the priority prefix.
+    if (sent >= 0 && standardErrorIsJournal()) return;
     std::string_view rest = notice.text;
     for (;;) {
         const auto end = rest.find('\n');

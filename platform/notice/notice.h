@@ -1,10 +1,11 @@
 // Notices of a system service to the people it serves. Each notice is
-// always written to the journal (as a line on standard error, with the
-// journal's priority prefix, where there is no journal) and, best effort,
-// shown as a desktop notification on the session bus of the user at the
-// console. The desktop part runs in a short-lived child process that takes
-// that user's user and group IDs before it connects, so the service never
-// waits for a desktop and never talks to a user's bus as root.
+// always written to the journal (and as lines on standard error, with the
+// journal's priority prefix, unless standard error is the journal itself)
+// and, best effort, shown as a desktop notification on the session bus of
+// the user at the console. The desktop part runs in a short-lived child
+// process that takes that user's user and group IDs before it connects, so
+// the service never waits for a desktop and never talks to a user's bus as
+// root.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +31,10 @@ std::uint8_t urgency(Level level);
 // `text` with &, < and > written as entities, for servers that read markup.
 std::string escapeMarkup(std::string_view text);
 
+// Whether standard error is the journal stream systemd gave the service.
+bool standardErrorIsJournal();
+// A journal entry; and the same text on standard error unless standard
+// error is the journal itself.
 void writeToJournal(const Notice& notice);
 // Starts the child and returns at once.
 void showOnDesktop(const Notice& notice);

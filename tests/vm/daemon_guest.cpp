@@ -31,7 +31,7 @@ bool logindIsThere() {
 }
 
 std::string makeFolder(const std::string& path, std::uint32_t uid) {
-    if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) return "cannot make " + path;
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return "cannot make " + path;
     if (::chown(path.c_str(), uid, uid) != 0) return "cannot give " + path + " to its user";
     return "";
 }
@@ -51,8 +51,8 @@ std::string DaemonGuest::consoleUser(const std::string& name, std::uint32_t uid)
         const std::string home = "/home/" + name;
         std::ofstream("/etc/passwd", std::ios::app) << name << ":x:" << uid << ":" << uid << "::" << home << ":/bin/sh\n";
         std::ofstream("/etc/group", std::ios::app) << name << ":x:" << uid << ":\n";
-        // Readable by root without its file capabilities (the daemon's unit
-        // has none), as the user's own files are read today.
+        // Private folders, as a user's home is: only the user (and a
+        // reader acting as the user) gets through.
         for (const std::string& folder : {home, home + "/Library", home + "/Library/Preferences"}) {
             if (std::string error = makeFolder(folder, uid); !error.empty()) return error;
         }
@@ -83,8 +83,10 @@ std::string DaemonGuest::save(const std::string& name, const std::vector<std::pa
         KZ730setKeymapToPrefData(&root, KZ714_TYPE_ANSI, table);
         KZ730setKeymapToPrefData(&root, KZ714_TYPE_JIS, jis);
         if (KZ730writeNewPrefFile(name.c_str(), &root, nullptr) != 0) ::_exit(3);
+        // The editor leaves the file readable by its user alone.
+        struct stat st {};
         const std::string path = *KZ730prefFilePath(name.c_str());
-        ::_exit(::chmod(path.c_str(), 0644) == 0 ? 0 : 4);
+        ::_exit(::stat(path.c_str(), &st) == 0 && (st.st_mode & 07777) == 0600 ? 0 : 4);
     }
     int status = 0;
     ::waitpid(child, &status, 0);
