@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QMainWindow>
 #include <QMenu>
+#include <QScopedValueRollback>
+#include <QStandardPaths>
 #include <QTabBar>
 #include <QUrl>
 
@@ -43,8 +45,7 @@ AppDelegateClass::AppDelegateClass(std::unique_ptr<EditorPlatform> platform)
       platform_(platform ? std::move(platform) : std::make_unique<LinuxEditorPlatform>()),
       window_(std::make_unique<QMainWindow>()),
       ui_(std::make_unique<Ui::MainWindow>()) {
-    const QString programFolder = QCoreApplication::applicationDirPath();
-    resourceFolders = {programFolder, QDir::cleanPath(programFolder + QStringLiteral("/../share/vexa-orla"))};
+    resourceFolders = resourceFoldersFor(QCoreApplication::applicationDirPath());
 
     ui_->setupUi(window_.get());
     keyboardTab = ui_->keyboardTab;
@@ -60,6 +61,16 @@ AppDelegateClass::AppDelegateClass(std::unique_ptr<EditorPlatform> platform)
 }
 
 AppDelegateClass::~AppDelegateClass() = default;
+
+QStringList AppDelegateClass::resourceFoldersFor(const QString& programFolder) {
+    const QString own = QStringLiteral("vexaorla");
+    QStringList folders{programFolder, QDir::cleanPath(programFolder + QStringLiteral("/../share/") + own)};
+    for (const QString& data : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
+        folders.append(QDir::cleanPath(data + QLatin1Char('/') + own));
+    }
+    folders.removeDuplicates();
+    return folders;
+}
 
 void AppDelegateClass::loadPages() {
     Ui::PageAnsi().setupUi(ui_->page_ansi);
@@ -90,10 +101,10 @@ void AppDelegateClass::connectWindow() {
     connect(ui_->actionAbout, &QAction::triggered, this, &AppDelegateClass::showAboutWindow);
     connect(ui_->actionQuit, &QAction::triggered, this, &AppDelegateClass::terminate);
 
-    connect(ui_->applyButton, &QPushButton::clicked, this, &AppDelegateClass::applyButtonAction);
-    connect(ui_->okButton, &QPushButton::clicked, this, &AppDelegateClass::okButtonAction);
-    connect(ui_->initButton, &QPushButton::clicked, this, &AppDelegateClass::initButtonAction);
-    connect(ui_->licenseButton, &QPushButton::clicked, this, &AppDelegateClass::licenseButtonAction);
+    connect(ui_->applyButton, &QPushButton::clicked, this, [this] { applyButton(ui_->applyButton); });
+    connect(ui_->okButton, &QPushButton::clicked, this, [this] { okButton(ui_->okButton); });
+    connect(ui_->initButton, &QPushButton::clicked, this, [this] { restoreFocusedKey(ui_->initButton); });
+    connect(ui_->licenseButton, &QPushButton::clicked, this, [this] { licenseButton(ui_->licenseButton); });
 }
 
 QMainWindow* AppDelegateClass::mainWindow() const { return window_.get(); }
@@ -121,8 +132,12 @@ void AppDelegateClass::showMainWindow() {
 }
 
 void AppDelegateClass::selectKeyboard(KeymapTypeNumber type) {
-    keyboardTab->selectKeymapType(type);
-    keyboardPageDidChange();
+    {
+        // The palette is filled below, for the type asked for.
+        const QScopedValueRollback selecting(selectingKeyboard_, true);
+        keyboardTab->selectKeymapType(type);
+    }
+    configureKeytopListForKeymapType(type);
     showDipSwitchWindowIfFirstTimeToConnect();
 }
 
@@ -208,18 +223,18 @@ void AppDelegateClass::saveSettings() {
     KZ730postReconfigureNotification();
 }
 
-void AppDelegateClass::applyButtonAction() { saveSettings(); }
+void AppDelegateClass::applyButton(QObject*) { saveSettings(); }
 
-void AppDelegateClass::okButtonAction() {
-    applyButtonAction();
+void AppDelegateClass::okButton(QObject* sender) {
+    applyButton(sender);
     terminate();
 }
 
-void AppDelegateClass::initButtonAction() {
+void AppDelegateClass::restoreFocusedKey(QObject*) {
     if (auto* key = qobject_cast<KeyButtonClass*>(window_->focusWidget())) key->restoreKeycode();
 }
 
-void AppDelegateClass::licenseButtonAction() {
+void AppDelegateClass::licenseButton(QObject*) {
     for (const QString& folder : resourceFolders) {
         const QFileInfo document(QDir(folder).filePath(QStringLiteral("License.rtf")));
         if (document.isFile()) {
@@ -238,8 +253,13 @@ vexa::NamedImage AppDelegateClass::keytopImageForKeycodeKeymapType(std::uint32_t
 }
 
 void AppDelegateClass::keyboardPageDidChange() {
+    if (selectingKeyboard_) return;
+    // A page of the other keyboard needs the other caps; the FN page of the
+    // same keyboard keeps those shown.
     const KeymapTypeNumber shown = keyboardTab->selectedKeymapType();
-    if (keytopPalette->keymapType() != shown) configureKeytopListForKeymapType(shown);
+    const bool sameCaps = keytopPalette->isConfigured() &&
+                          (keytopPalette->keymapType() == kKeymapTypeJIS) == (shown == kKeymapTypeJIS);
+    if (!sameCaps) configureKeytopListForKeymapType(shown);
 }
 
 void AppDelegateClass::shouldEnableInitButtonBy(KeyButtonClass* button) {

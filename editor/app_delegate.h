@@ -100,8 +100,13 @@ public:
     std::unique_ptr<vexa::hid::Manager> hidManager;  // while keyboards are watched
     QDialog* dipSwitchWindow = nullptr;  // made when it first opens; the main window owns it
     // Where the application's resources (the licence document) are looked
-    // for, in order: beside the program, then its share folder.
+    // for, in order; resourceFoldersFor the program's folder.
     QStringList resourceFolders;
+    // Beside the program (the build tree; programs in /usr/lib/vexaorla),
+    // then vexaorla in the share folder of the program's prefix
+    // (<prefix>/bin → <prefix>/share/vexaorla), then vexaorla in each of the
+    // desktop's data folders ($XDG_DATA_HOME, $XDG_DATA_DIRS).
+    static QStringList resourceFoldersFor(const QString& programFolder);
 
     // The window that contains keyboardTab.
     QMainWindow* mainWindow() const;
@@ -187,11 +192,14 @@ public:
     // writeSettings, then always the "Reconfigure" notification.
     void saveSettings();
 
-    // The window's buttons.
-    void applyButtonAction();
-    void okButtonAction();
-    void initButtonAction();
-    void licenseButtonAction();
+    // Actions of the window's buttons (the sender is not used). The Init
+    // button's action cannot share its name with the initButton field, so it
+    // is named after what it does: the focused key gets its default output back.
+    void applyButton(QObject* sender = nullptr);
+    // applyButton, then the application ends as on Quit.
+    void okButton(QObject* sender = nullptr);
+    void licenseButton(QObject* sender = nullptr);
+    void restoreFocusedKey(QObject* sender = nullptr);
 
     // The key cap palette.
     void configureKeytopListForKeymapType(KeymapTypeNumber type);
@@ -208,13 +216,13 @@ private:
     void connectMenuItems();
     void performMenuItem(QAction* item);
     void dipSwitchSheetDidEnd(bool switch3, bool switch4);
-    // The one place where the window follows the page shown: the palette
-    // holds the caps of the page's keyboard type.
+    // The window follows the page shown, however it was chosen: the palette
+    // holds the caps of the page's keyboard.
     void keyboardPageDidChange();
     // The user name for the preference store; null means the user running
     // the process, for a process without a passwd entry.
     const char* user() const;
-
+    bool selectingKeyboard_ = false;
     std::string userName_;
     std::unique_ptr<EditorPlatform> platform_;
     std::unique_ptr<QMainWindow> window_;

@@ -56,6 +56,7 @@ void KeyCapPalette::configureForKeymapType(KeymapTypeNumber type) {
         if (vexa::NamedImage image = vexa::keytopImage(code, type); !image.isNull()) keytopList_.append(image);
     }
     type_ = type;
+    configured_ = true;
     endResetModel();
 }
 

@@ -25,8 +25,10 @@ public:
     // Empties the list and refills it with the type's caps in order; a code
     // without an image is skipped, so later caps move up.
     void configureForKeymapType(KeymapTypeNumber type);
-    // The type of the caps held; 0 before the first configuration.
+    // The type the caps were made for (their names start with it); 0 before
+    // the first configuration.
     KeymapTypeNumber keymapType() const { return type_; }
+    bool isConfigured() const { return configured_; }
     const QList<vexa::NamedImage>& keytopList() const { return keytopList_; }
 
     // The list entry of a grid index; -1 when there is none (the empty slot
@@ -47,6 +49,7 @@ public:
 
 private:
     KeymapTypeNumber type_ = 0;
+    bool configured_ = false;
     QList<vexa::NamedImage> keytopList_;
 };
 

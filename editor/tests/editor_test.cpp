@@ -503,7 +503,7 @@ private slots:
         // With the focus elsewhere, Init does nothing.
         q->setKeycode(0x29);
         q->clearFocus();
-        app->initButtonAction();
+        app->restoreFocusedKey();
         QCOMPARE(q->keycode(), 0x29u);
         for (const char* name : {"applyButton", "okButton", "licenseButton"}) {
             auto* button = window->findChild<QPushButton*>(QLatin1String(name));

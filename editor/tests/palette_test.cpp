@@ -152,6 +152,17 @@ private slots:
         QCOMPARE(vexa::imageNamed(QStringLiteral("keytop_jis")).pixmap.cacheKey(),
                  vexa::imageNamed(QStringLiteral("keytop_jis")).pixmap.cacheKey());
         QCOMPARE(app->keytopCollection->model(), palette);
+
+        // Any type other than JIS shows the ANSI pages and the ANSI caps,
+        // named for the type asked for; the FN page keeps them.
+        app->selectKeyboard(3);
+        QCOMPARE(app->keyboardTab->selectedKeymapType(), kKeymapTypeANSI);
+        QCOMPARE(palette->keytopList().size(), 113);
+        QCOMPARE(palette->keytopList()[24].name, QStringLiteral("3-4"));
+        app->keyboardTab->toggleFNMode();
+        QCOMPARE(palette->keytopList()[24].name, QStringLiteral("3-4"));
+        std::unique_ptr<QMimeData> a(palette->mimeData({palette->index(12, 0)}));
+        QCOMPARE(a->data(QStringLiteral("mirlan.PboardType.keytop")), QByteArray("4"));
     }
 
     void capDroppedFromThePaletteChangesTheKeyAndItsTwin() {

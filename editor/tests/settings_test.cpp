@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QMainWindow>
 #include <QProcess>
@@ -287,6 +288,36 @@ private slots:
         windowButton("licenseButton")->click();
         QCOMPARE(recorder.opened.size(), 1);
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    }
+
+    void licenseIsFoundWhereThePackagePutsIt_data() {
+        QTest::addColumn<QString>("program");   // the program's folder, below a root
+        QTest::addColumn<QString>("document");  // the licence document's folder, below it too
+        QTest::newRow("beside the program") << "opt/vexa" << "opt/vexa";
+        QTest::newRow("program in bin, document in its prefix's share")
+            << "usr/bin" << "usr/share/vexaorla";
+        QTest::newRow("program in lib/vexaorla, document in a data folder of the desktop")
+            << "usr/lib/vexaorla" << "usr/share/vexaorla";
+    }
+
+    void licenseIsFoundWhereThePackagePutsIt() {
+        QFETCH(QString, program);
+        QFETCH(QString, document);
+        const vexa::test::TempDir root;
+        const QDir top(QString::fromStdString(root.path()));
+        QVERIFY(top.mkpath(program) && top.mkpath(document));
+        QFile file(top.filePath(document + QStringLiteral("/License.rtf")));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("{\\rtf1 licence}") > 0);
+        file.close();
+        const vexa::test::ScopedEnv dataDirs("XDG_DATA_DIRS", (root / "usr/share").c_str());
+
+        UrlRecorder recorder;
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "open");
+        startEditor();
+        app->resourceFolders = AppDelegateClass::resourceFoldersFor(top.filePath(program));
+        windowButton("licenseButton")->click();
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        QCOMPARE(recorder.opened, QList<QUrl>{QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath())});
     }
 
     void saveIntoAReadOnlyFolderEndsTheEditor() {

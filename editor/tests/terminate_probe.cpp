@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
         const std::optional<KeyButtonSet> a = delegate.keyboardTab->findKeyButtonsForBasecodeInLabel(0x04, "ansi");
         if (!a) return 5;
         (*a->begin())->setKeycode(0x29);
-        delegate.applyButtonAction();
+        delegate.applyButton();
     } else {
         delegate.terminateWithMsgInfo(QStringLiteral("Driver is not loaded."),
                                       QStringLiteral("You need to install driver again."));
