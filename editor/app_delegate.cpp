@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QScopedValueRollback>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTabBar>
 #include <QUrl>

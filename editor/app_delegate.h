@@ -18,13 +18,13 @@
 #include <QSet>
 #include <QStringList>
 
+#include "editor/editor_platform.h"
 #include "editor/keyboard_tab.h"
 #include "editor/keymap_type_number.h"
 #include "editor/named_images.h"
 #include "errors/error_stack.h"
 
 class AboutWinClass;
-class EditorPlatform;
 class KeyButtonClass;
 class KeyCapPalette;
 class KeyCapPaletteView;
@@ -134,7 +134,7 @@ public:
     bool validateMenuItem(QAction* item);
     // The About window, made when it is first asked for.
     void showAboutWindow();
-    AboutWinClass* aboutWindow() const { return aboutWindow_; }
+    AboutWinClass* aboutWindow() const;
 
     // Keyboard menu: item 0 is ANSI, item 1 is JIS. Selecting a keyboard
     // shows its base page and fills the palette with its caps.
@@ -146,8 +146,10 @@ public:
 
     // Keyboard watching and live keys. Every keyboard is watched; the two
     // supported ones are tagged with their type, opened, and light the keys
-    // of the page shown while their type's pages are shown.
-    ErrorCode installDeviceNotify();
+    // of the page shown while their type's pages are shown. (This and
+    // readSettings are virtual so that a test's delegate can watch the
+    // start-up's order.)
+    virtual ErrorCode installDeviceNotify();
     void removeDeviceNotify();
     void registerInputValue(vexa::hid::Device* device);
     ErrorCode inputValueKeymapType(const vexa::hid::InputValue& value, KeymapTypeNumber type);

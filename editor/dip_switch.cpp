@@ -61,7 +61,7 @@ bool nonZeroWordAt(const std::vector<std::uint8_t>& data, std::size_t offset) {
 
 QSettings& AppDelegateClass::userDefaults() {
     if (!userDefaults_) {
-        userDefaults_ = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("mirlan"),
+        userDefaults_ = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("mirlan"),
                                                     QStringLiteral("KeymapEditor"));
     }
     return *userDefaults_;

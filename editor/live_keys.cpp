@@ -85,7 +85,7 @@ void AppDelegateClass::removeDeviceNotify() {
 
 void AppDelegateClass::registerInputValue(vexa::hid::Device* device) {
     // Every supported keyboard schedules a check of its own.
-    QTimer::singleShot(kDriverCheckDelayMs, this, &AppDelegateClass::checkDriver);
+    QTimer::singleShot(kDriverCheckDelayMs, Qt::PreciseTimer, this, &AppDelegateClass::checkDriver);
     showDipSwitchWindowIfFirstTimeToConnect();
 
     const ErrorCode status = device->open();

@@ -85,6 +85,8 @@ void AppDelegateClass::connectMenuItems() {
     }
 }
 
+AboutWinClass* AppDelegateClass::aboutWindow() const { return aboutWindow_; }
+
 void AppDelegateClass::showAboutWindow() {
     if (!aboutWindow_) {
         // A window of its own that goes with the main window; closing it

@@ -70,7 +70,9 @@ TEST(UnitFiles, FirstFolderOfTheSearchPathDecides) {
         const auto found = vexa::units::findSystemUnitFile(kUnit);
         EXPECT_EQ(found.has_value(), c.found);
         EXPECT_EQ(vexa::units::isSystemUnitInstalled(kUnit), c.found);
-        if (found) EXPECT_EQ(*found, folders[c.foundIn] + "/" + kUnit);
+        if (found) {
+            EXPECT_EQ(*found, folders[c.foundIn] + "/" + kUnit);
+        }
     }
 }
 
