@@ -233,4 +233,5 @@ private:
     std::unique_ptr<QSettings> userDefaults_;
     QPointer<AboutWinClass> aboutWindow_;
     bool terminating_ = false;
+    bool driverCheckFailed_ = false;
 };

@@ -139,7 +139,11 @@ ErrorCode AppDelegateClass::inputValueKeymapType(const vexa::hid::InputValue& va
 }
 
 void AppDelegateClass::checkDriver() {
+    // Each keyboard's check may come due while the first one's alert is
+    // open: the editor is ending already, one alert says why.
+    if (driverCheckFailed_) return;
     if (!isDriverLoaded()) {
+        driverCheckFailed_ = true;
         terminateWithMsgInfo(vexa::localizedText("Driver is not loaded."),
                              vexa::localizedText("You need to install driver again."));
     }

@@ -9,8 +9,9 @@
 //   ended hid=N         at exit; N: keyboard watching still on
 //
 //   editor_startup_probe <way out> [no-driver] [no-daemon] [karabiner] [read-fails]
-// Ways out: quit, ok, close, signal (SIGTERM), driver-gone (an ANSI keyboard
-// appears while no driver object exists), none (the start-up ends it).
+// Ways out: quit, ok, close, signal (SIGTERM), driver-gone (an ANSI and a
+// JIS keyboard appear while no driver object exists), none (the start-up
+// ends it).
 // HOME and XDG_CONFIG_HOME are the caller's: the settings file is read there
 // afterwards.
 #include <signal.h>
@@ -83,14 +84,17 @@ bool has(int argc, char** argv, const char* word) {
     return false;
 }
 
-void endTheWay(const char* way, vexa::test::FifoKeyboard* keyboard) {
+void endTheWay(const char* way, vexa::test::FifoKeyboard* ansi, vexa::test::FifoKeyboard* jis) {
     AppDelegateClass& app = *g_delegate;
     const auto item = [&](const char* name) { return app.mainWindow()->findChild<QAction*>(QLatin1String(name)); };
     if (std::strcmp(way, "quit") == 0) item("actionQuit")->trigger();
     if (std::strcmp(way, "ok") == 0) app.mainWindow()->findChild<QPushButton*>(QStringLiteral("okButton"))->click();
     if (std::strcmp(way, "close") == 0) app.mainWindow()->close();
     if (std::strcmp(way, "signal") == 0) ::raise(SIGTERM);
-    if (std::strcmp(way, "driver-gone") == 0) app.hidManager->addDevice(keyboard->device());
+    if (std::strcmp(way, "driver-gone") == 0) {
+        app.hidManager->addDevice(ansi->device());
+        app.hidManager->addDevice(jis->device());
+    }
 }
 
 }  // namespace
@@ -110,8 +114,10 @@ int main(int argc, char** argv) {
     std::atexit(printEnded);
     runWillTerminateOnEveryWayOut(application, *g_delegate);
 
-    // A keyboard for the driver check; DIP switches set, so no sheet opens.
-    vexa::test::FifoKeyboard keyboard(vexa::guest::kOrlaANSI, std::string(std::getenv("HOME")) + "/ansi");
+    // Keyboards for the driver check; DIP switches set, so no sheet opens.
+    const std::string home = std::getenv("HOME");
+    vexa::test::FifoKeyboard ansi(vexa::guest::kOrlaANSI, home + "/ansi");
+    vexa::test::FifoKeyboard jis(vexa::guest::kOrlaJIS, home + "/jis");
     g_delegate->wtiteNewDipSwitchWithSwitch3Switch4(false, false);
 
     QTimer::singleShot(0, g_delegate, [&] {
@@ -120,7 +126,7 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         // A setting changed just now must reach the disk on the way out.
         g_delegate->userDefaults().setValue(QStringLiteral("probe"), 1);
-        endTheWay(argv[1], &keyboard);
+        endTheWay(argv[1], &ansi, &jis);
     });
     const int status = QApplication::exec();
     printEnded();

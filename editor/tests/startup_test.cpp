@@ -49,7 +49,8 @@ private slots:
         QTest::newRow("remapping tool running")
             << QStringList{"quit", "karabiner"}
             << QStringList{kKarabiner, kInstalled, kSetUpper, "watching", "window karabiner=1", kEndedClean};
-        QTest::newRow("no driver object two seconds after a keyboard appeared")
+        // Each keyboard's check comes due; one alert says why the editor ends.
+        QTest::newRow("no driver object two seconds after two keyboards appeared")
             << QStringList{"driver-gone"}
             << started + QStringList{"asked loaded", "text=Driver is not loaded.|detail=" + again, kEndedClean};
     }
