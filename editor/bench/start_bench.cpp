@@ -3,7 +3,8 @@
 // driver's unit file in the unit search path, a set-up daemon running, the
 // process checks run). Runs on an X server (DISPLAY): the window counts as
 // visible once it is mapped and its pixels show the drawn keyboard, not one
-// plain colour. Prints each start and the median of the starts.
+// plain colour. Prints each start and the median of the starts, with the
+// CPU time the editor used until then.
 //
 //   start_bench <KeymapEditor> <driver unit file> [starts, 5 by default]
 #include <signal.h>
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <set>
 #include <string>
@@ -67,9 +69,24 @@ bool windowIsDrawn(xcb_connection_t* x, xcb_window_t window) {
     return colours.size() >= 16;
 }
 
+// CPU time the process's threads have used so far, in ms (from the
+// scheduler's accounting, in nanoseconds): unlike the wall time it hardly
+// depends on what else the machine is doing.
+double cpuMilliseconds(pid_t pid) {
+    double total = 0;
+    std::error_code error;
+    for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+        std::ifstream stat(task.path() / "schedstat");
+        unsigned long long onCpu = 0;
+        if (stat >> onCpu) total += onCpu / 1e6;
+    }
+    return total;
+}
+
 struct Start {
     double mapped = 0;  // ms until the window was mapped
     double drawn = 0;   // ms until it showed the keyboard
+    double cpu = 0;     // CPU ms the editor used until then
 };
 
 // One start: the time until the first window is mapped and drawn; a
@@ -77,7 +94,7 @@ struct Start {
 Start measureOnce(xcb_connection_t* x, const std::string& editor, const std::vector<std::string>& env) {
     const Clock::time_point start = Clock::now();
     const pid_t pid = spawn({editor}, env);
-    Start result{-1, -1};
+    Start result{-1, -1, -1};
     if (pid < 0) return result;
     xcb_window_t window = 0;
     while (millisecondsSince(start) < 10000 && result.drawn < 0) {
@@ -93,6 +110,7 @@ Start measureOnce(xcb_connection_t* x, const std::string& editor, const std::vec
             }
         } else if (windowIsDrawn(x, window)) {
             result.drawn = millisecondsSince(start);
+            result.cpu = cpuMilliseconds(pid);
         } else {
             ::usleep(200);
         }
@@ -155,7 +173,7 @@ int main(int argc, char** argv) {
         // One start first, not counted: the program and its libraries come
         // into the page cache.
         measureOnce(x, editor, env);
-        std::vector<double> drawn, mapped;
+        std::vector<double> drawn, mapped, cpu;
         for (int i = 0; i < starts; ++i) {
             const Start s = measureOnce(x, editor, env);
             if (s.drawn < 0) {
@@ -163,13 +181,16 @@ int main(int argc, char** argv) {
                 status = 1;
                 break;
             }
-            std::printf("start %d: window mapped after %.1f ms, drawn after %.1f ms\n", i + 1, s.mapped, s.drawn);
+            std::printf("start %d: window mapped after %.1f ms, drawn after %.1f ms, %.1f ms of CPU\n", i + 1,
+                        s.mapped, s.drawn, s.cpu);
             drawn.push_back(s.drawn);
             mapped.push_back(s.mapped);
+            cpu.push_back(s.cpu);
         }
         if (status == 0) {
-            std::printf("KeymapEditor start to first visible window: median of %d starts %.1f ms (mapped %.1f ms)\n",
-                        starts, median(drawn), median(mapped));
+            std::printf("KeymapEditor start to first visible window: median of %d starts %.1f ms "
+                        "(mapped %.1f ms; %.1f ms of CPU)\n",
+                        starts, median(drawn), median(mapped), median(cpu));
         }
     }
     xcb_disconnect(x);
