@@ -9,6 +9,12 @@ namespace vexa::driverbus {
 inline constexpr char kBusName[] = "mirlan.driver.VexaOrla";
 // The object manager; each driver instance is one object below it.
 inline constexpr char kManagerPath[] = "/mirlan/driver/VexaOrla";
+// Interface of the manager object itself: the driver's identity.
+inline constexpr char kManagerInterface[] = "mirlan.driver.VexaOrla.Manager";
+inline constexpr char kVersionProperty[] = "Version";  // s
+// The driver's version, as its clients and the About window's dump show it.
+inline constexpr char kDriverVersion[] = "4.0";
+
 // Interface of each instance object.
 inline constexpr char kInterface[] = "mirlan.driver.VexaOrla";
 

@@ -94,6 +94,16 @@ const sd_bus_vtable kVtable[] = {
     SD_BUS_VTABLE_END,
 };
 
+int getVersion(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void*, sd_bus_error*) {
+    return sd_bus_message_append(reply, "s", driverbus::kDriverVersion);
+}
+
+const sd_bus_vtable kManagerVtable[] = {
+    SD_BUS_VTABLE_START(0),
+    SD_BUS_PROPERTY(driverbus::kVersionProperty, "s", getVersion, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_VTABLE_END,
+};
+
 }  // namespace
 
 int readPropertyDictionary(sd_bus_message* m, PropertyDictionary* out) {
@@ -118,6 +128,11 @@ int readPropertyDictionary(sd_bus_message* m, PropertyDictionary* out) {
     if (r < 0) return r;
     r = sd_bus_message_exit_container(m);
     return r < 0 ? r : 0;
+}
+
+int addDriverManagerObject(sd_bus* bus, sd_bus_slot** slot) {
+    return sd_bus_add_object_vtable(bus, slot, driverbus::kManagerPath, driverbus::kManagerInterface, kManagerVtable,
+                                    nullptr);
 }
 
 int addDriverBusObject(sd_bus* bus, const std::string& path, BusObjectData* data, sd_bus_slot** slot) {

@@ -23,6 +23,10 @@ struct BusObjectData {
 // negative errno.
 int addDriverBusObject(sd_bus* bus, const std::string& path, BusObjectData* data, sd_bus_slot** slot);
 
+// Exports the driver's identity (the read-only property Version) on the
+// object manager's own object. 0 or a negative errno.
+int addDriverManagerObject(sd_bus* bus, sd_bus_slot** slot);
+
 // Reads an a{sv} argument into a property dictionary: "ay" values become
 // data, "s" text, "b" truth values, integers numbers; other types are
 // kept as values this layer does not carry. 0 or a negative errno.

@@ -1,22 +1,21 @@
 // The VexaOrla service: one sd-event loop that finds the suite's keyboards
 // through udev (enumeration at start, monitor for hot-plug), runs one
 // mirlan_VexaOrla per keyboard node and publishes each on the system bus
-// under the object manager, until SIGTERM or SIGINT.
+// under the object manager, until SIGTERM or SIGINT, or until the system bus
+// is lost. A keyboard whose start fails, or whose instance ends on an error
+// other than its removal, is tried again with a growing delay while its node
+// exists, at once when uinput appears, and on udev's "change" for it.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
 
 #include "driver/bus_object.h"
 #include "driver/mirlan_VexaOrla.h"
-
-struct sd_bus;
-struct sd_bus_slot;
-struct sd_device;
-struct sd_device_monitor;
-struct sd_event;
-struct sd_event_source;
+#include "platform/glue/owners.h"
+#include "platform/input/input_loop.h"
 
 namespace vexa {
 
@@ -30,33 +29,54 @@ public:
     // Connects to the bus, attaches to present keyboards, then takes the
     // bus name. 0 or a negative errno (with a message on stderr).
     int start();
-    // Runs until SIGTERM or SIGINT; then every instance is stopped (grab
-    // released, virtual keyboard removed). 0 or a negative errno.
+    // Runs until SIGTERM or SIGINT (0), or until the system bus connection
+    // is lost (-ECONNRESET: the service manager starts the driver again).
+    // Either way every instance is stopped first: grab released, keys
+    // released, virtual keyboard removed.
     int run();
 
+private:
     struct Instance {
         std::unique_ptr<mirlan_VexaOrla> driver;
         std::string syspath;
         std::string objectPath;
         BusObjectData busData;
-        sd_bus_slot* slot = nullptr;
+        BusSlotPtr slot;  // after busData, which its callbacks read
         bool gone = false;
+        int endError = 0;
+    };
+    // A keyboard node that is not served yet, tried again on a timer.
+    struct Waiting {
+        DriverService* service = nullptr;
+        std::string syspath;
+        std::uint64_t delayUs = 0;
+        EventSourcePtr timer;
     };
 
-private:
     static int onDeviceEvent(sd_device_monitor*, sd_device* device, void* self);
     static int onReap(sd_event_source*, void* self);
+    static int onRetry(sd_event_source*, std::uint64_t, void* waiting);
+    static int onBusDisconnected(sd_bus_message*, void* self, sd_bus_error*);
+    int watchDevices();
+    int attachPresent();
     void attach(sd_device* device);
+    void retryLater(const std::string& syspath);
+    void retryNow(const std::string& syspath);
+    void attachWaiting();
     void detach(const std::string& syspath);
-    void scheduleReap();
     void detachAll();
+    void scheduleReap();
 
-    sd_event* loop_ = nullptr;
-    sd_bus* bus_ = nullptr;
-    sd_bus_slot* managerSlot_ = nullptr;
-    sd_device_monitor* monitor_ = nullptr;
-    sd_event_source* reap_ = nullptr;
+    EventPtr loop_;
+    std::unique_ptr<InputLoop> input_;  // runs loop_, with the keyboards beside it
+    BusPtr bus_;
+    BusSlotPtr managerSlot_;
+    BusSlotPtr managerObject_;
+    BusSlotPtr disconnected_;
+    DeviceMonitorPtr monitor_;
+    EventSourcePtr reap_;
     std::map<std::string, std::unique_ptr<Instance>> instances_;  // by the node's syspath
+    std::map<std::string, std::unique_ptr<Waiting>> waiting_;     // by the node's syspath
     unsigned serial_ = 0;
 };
 

@@ -7,18 +7,9 @@
 #include <optional>
 
 #include "keymap/keymap.h"
+#include "platform/input/hid_usage.h"
 
 namespace vexa {
-
-inline constexpr std::uint32_t kUsagePageKeyboard = 0x07;
-inline constexpr std::uint32_t kUsagePageConsumer = 0x0C;
-inline constexpr std::uint32_t kConsumerEject = 0xB8;
-
-struct HidUsage {
-    std::uint32_t page;
-    std::uint32_t usage;
-    friend constexpr bool operator==(HidUsage, HidUsage) = default;
-};
 
 // The usage to send for an event of `in`, or nothing when the event is
 // dropped. Only page 7 usages 0-255 go through the table; a table value of

@@ -1,15 +1,13 @@
 // VexaOrla: the keyboard driver service.
-#include <cstdio>
-#include <cstring>
-
 #include "driver/driver_service.h"
+#include "platform/glue/log.h"
 
 int main() {
     vexa::DriverService service;
     int r = service.start();
     if (r >= 0) r = service.run();
     if (r < 0) {
-        std::fprintf(stderr, "VexaOrla: stopped: %s\n", std::strerror(-r));
+        vexa::logErrno(r, SD_ERR "VexaOrla: stopped");
         return 1;
     }
     return 0;

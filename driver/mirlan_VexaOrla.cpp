@@ -31,6 +31,11 @@ bool mirlan_VexaOrla::handleStart(vexa::InputProvider* provider) {
     return started;
 }
 
+// Presses and releases alike go through the table. A release needs no care
+// here for a table swapped while its key was held: the base class records
+// what each press of a physical key sent and sends exactly that on the key's
+// release, whatever this function answers for it (KeyEventPipeline in
+// platform/input/key_event_pipeline.h).
 void mirlan_VexaOrla::dispatchKeyboardEvent(std::uint64_t timeStamp, std::uint32_t usagePage, std::uint32_t usage,
                                             std::uint32_t value, std::uint32_t options) {
     const auto out = vexa::filterKeyboardEvent(keymap, {usagePage, usage});

@@ -18,6 +18,11 @@ constexpr uint8_t kLegacyKeyCodeTable[128] = {
     0,   72,  73,  74,  75,  76,  61,  77,  59,  78,  58,  80,  79,  81,  82,  102,  // 112-127
 };
 
+// The two type texts: one constant each, so that every caller gets the same
+// pointer for the same type.
+constexpr char kTypeANSI[] = KZ714_TYPE_ANSI;
+constexpr char kTypeJIS[] = KZ714_TYPE_JIS;
+
 // Entries that every converted table keeps as identity: keys the legacy
 // format could not express (backslash, power, F20, mute, volume up/down).
 constexpr uint8_t kForcedIdentity[] = {49, 127, 111, 128, 129, 102};
@@ -31,10 +36,10 @@ void fillIdentity(uint8_t* keymap) {
 extern "C" {
 
 KeymapType KZ714keymapType(int32_t vendorID, int32_t productID) {
-    if (vendorID == 1138 && productID == 101) return KZ714_TYPE_ANSI;
-    if (vendorID == 1278 && productID == 6) return KZ714_TYPE_ANSI;
-    if (vendorID == 1138 && productID == 104) return KZ714_TYPE_JIS;
-    if (vendorID == 1278 && productID == 7) return KZ714_TYPE_JIS;
+    if (vendorID == 1138 && productID == 101) return kTypeANSI;
+    if (vendorID == 1278 && productID == 6) return kTypeANSI;
+    if (vendorID == 1138 && productID == 104) return kTypeJIS;
+    if (vendorID == 1278 && productID == 7) return kTypeJIS;
     return nullptr;
 }
 

@@ -60,11 +60,16 @@ std::optional<std::string> KZ730prefFilePath(const char* userName);
 // The current file's root dictionary; none when there is no path, the file
 // is missing, unreadable or not a regular file or over 1 MiB, or it does not
 // decode to a dictionary. Entries the module does not interpret are kept as
-// they were read, to be written back.
+// they were read, to be written back; so are damaged objects (a text holding
+// a NUL, an NSDictionary whose keys and objects differ in number, ...),
+// except for the root, the "VexaKeyMap" dictionary and the two tables in it:
+// damage to those counts as no file.
 std::optional<vexa::archive::Dictionary> KZ730readNewPrefFile(const char* userName);
 
 // Writes `root` as the user's current file, atomically; creates
-// "Library/Preferences" in the home directory when it is missing. `error`
+// "Library/Preferences" in the home directory when it is missing. When the
+// file is a symbolic link, the file it leads to is replaced and the link
+// stays (see files::writeFileThroughLinks). `error`
 // is optional: it is cleared first and, with 7300069, receives the error
 // object (NSCocoaErrorDomain file-write code, the POSIX error underneath).
 // An archive over the 1 MiB that readers accept is refused with 7300069

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "driver/hid_keycodes.h"
+#include "platform/input/hid_keycodes.h"
 #include "driver/key_filter.h"
 
 namespace {
@@ -24,7 +24,7 @@ void BM_FilterAndLookup(benchmark::State& state) {
         const vexa::HidUsage in{7, usages[i++ & 15]};
         auto out = vexa::filterKeyboardEvent(table.data(), in);
         std::uint16_t key = 0;
-        if (out) key = vexa::linuxKeyFromUsage(*out).value_or(0);
+        if (out) key = vexa::reportedKeyFromUsage(*out).value_or(0);
         benchmark::DoNotOptimize(key);
     }
     state.SetItemsProcessed(state.iterations());

@@ -37,6 +37,7 @@ struct BusObjectTest : ::testing::Test {
     sd_bus* client = nullptr;
     sd_bus_slot* manager = nullptr;
     sd_bus_slot* object = nullptr;
+    sd_bus_slot* identity = nullptr;
     mirlan_VexaOrla driver;
     vexa::BusObjectData data{&driver, 0x01120000u};
 
@@ -47,6 +48,7 @@ struct BusObjectTest : ::testing::Test {
         ASSERT_GE(sd_bus_attach_event(server, loop, 0), 0);
         ASSERT_GE(sd_bus_add_object_manager(server, &manager, bus::kManagerPath), 0);
         ASSERT_GE(vexa::addDriverBusObject(server, kPath, &data, &object), 0);
+        ASSERT_GE(vexa::addDriverManagerObject(server, &identity), 0);
         ASSERT_GE(sd_bus_request_name(server, bus::kBusName, 0), 0);
         ASSERT_GE(sd_bus_open_system(&client), 0);
         ASSERT_GE(sd_bus_attach_event(client, loop, 0), 0);
@@ -54,6 +56,7 @@ struct BusObjectTest : ::testing::Test {
 
     void TearDown() override {
         sd_bus_slot_unref(object);
+        sd_bus_slot_unref(identity);
         sd_bus_slot_unref(manager);
         sd_bus_flush_close_unref(client);
         sd_bus_flush_close_unref(server);
@@ -225,6 +228,10 @@ TEST_F(BusObjectTest, GetManagedObjectsReportsTheReadOnlyProperties) {
         }
         sd_bus_message_exit_container(reply);
     }
+    EXPECT_GE(sd_bus_message_exit_container(reply), 0);
+    EXPECT_GE(sd_bus_message_exit_container(reply), 0);
+    EXPECT_EQ(sd_bus_message_enter_container(reply, 'e', "oa{sa{sv}}"), 0)
+        << "the manager's own object is no instance";
     sd_bus_message_unref(reply);
     EXPECT_EQ(path, kPath);
     std::sort(names.begin(), names.end());
@@ -233,6 +240,21 @@ TEST_F(BusObjectTest, GetManagedObjectsReportsTheReadOnlyProperties) {
     EXPECT_EQ(vendor, 0);  // not started: no input id
     EXPECT_EQ(product, 0);
     EXPECT_EQ(location, 0x01120000u);
+}
+
+TEST_F(BusObjectTest, ManagerObjectCarriesTheDriverVersion) {
+    sd_bus_message* m = nullptr;
+    ASSERT_GE(sd_bus_message_new_method_call(client, &m, bus::kBusName, bus::kManagerPath,
+                                             "org.freedesktop.DBus.Properties", "Get"),
+              0);
+    ASSERT_GE(sd_bus_message_append(m, "ss", bus::kManagerInterface, bus::kVersionProperty), 0);
+    sd_bus_message* reply = call(m);
+    sd_bus_message_unref(m);
+    ASSERT_NE(reply, nullptr);
+    const char* version = nullptr;
+    ASSERT_GE(sd_bus_message_read(reply, "v", "s", &version), 0);
+    EXPECT_STREQ(version, "4.0");
+    sd_bus_message_unref(reply);
 }
 
 }  // namespace

@@ -24,7 +24,8 @@ struct Started {
     Started() {
         sd_event* loop = nullptr;
         sd_event_new(&loop);
-        vexa::InputProvider provider{"/nonexistent/event99", loop};
+        vexa::InputLoop input(loop);
+        vexa::InputProvider provider{"/nonexistent/event99", &input};
         std::fill(std::begin(driver.keymap), std::end(driver.keymap), 0xAA);
         started = driver.handleStart(&provider);
         sd_event_unref(loop);

@@ -1,8 +1,11 @@
+// Module 714: keyboard identification, default tables, lookup, comparison
+// and the conversion of legacy tables.
 #include "keymap/keymap.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdlib>
 #include <cstring>
 
 extern "C" int keymap_from_c(uint8_t* entry53);
@@ -40,8 +43,11 @@ TEST(KeymapType, IdentifiesTheFourPairsOnly) {
 }
 
 TEST(KeymapType, SameTypeIsTheSameConstant) {
+    // Each type is one static constant (callers may keep the pointer and
+    // compare it), not a literal that the compiler may or may not merge.
     EXPECT_EQ(KZ714keymapType(1138, 101), KZ714keymapType(1278, 6));
     EXPECT_EQ(KZ714keymapType(1138, 104), KZ714keymapType(1278, 7));
+    EXPECT_NE(KZ714keymapType(1138, 101), KZ714keymapType(1138, 104));
 }
 
 TEST(DefaultKeymap, AnsiIsIdentity) {
@@ -63,10 +69,15 @@ TEST(DefaultKeymap, JisChangesExactlyFourEntries) {
 }
 
 TEST(DefaultKeymap, NullIsIgnored) {
-    KZ714defaultOrlaANSIKeymap(nullptr);
-    KZ714defaultOrlaJISKeymap(nullptr);
-    KZ714converOldOrlaKeymap(nullptr);
-    SUCCEED();
+    // The operations without a result return normally for a null table.
+    EXPECT_EXIT(
+        {
+            KZ714defaultOrlaANSIKeymap(nullptr);
+            KZ714defaultOrlaJISKeymap(nullptr);
+            KZ714converOldOrlaKeymap(nullptr);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(KeycodeLookup, RangeAndNull) {
@@ -123,6 +134,29 @@ TEST(LegacyConversion, MapsThroughLegacyCodes) {
     EXPECT_EQ(t[9], 227);
     EXPECT_EQ(t[49], 49);
     EXPECT_EQ(t[10], 0);
+}
+
+TEST(LegacyConversion, EveryRowOfTheConversionTable) {
+    // Two legacy codes from each row of sixteen, each at an index that is
+    // not forced back to the identity: first and last columns, inner ones,
+    // and codes without a usage.
+    const std::pair<int, int> samples[] = {
+        {10, 100}, {15, 21},    // 0-15
+        {16, 28},  {31, 18},    // 16-31
+        {39, 52},  {47, 55},    // 32-47
+        {54, 231}, {63, 0},     // 48-63
+        {72, 128}, {77, 111},   // 64-79
+        {80, 0},   {93, 137},   // 80-95
+        {102, 145}, {108, 0},   // 96-111
+        {112, 0},  {126, 82},   // 112-127
+    };
+    Table t;
+    t.fill(200);
+    int index = 10;
+    for (auto [code, usage] : samples) t[index++] = static_cast<uint8_t>(code);
+    KZ714converOldOrlaKeymap(t.data());
+    index = 10;
+    for (auto [code, usage] : samples) EXPECT_EQ(t[index++], usage) << "legacy code " << code;
 }
 
 TEST(LegacyConversion, IsNotIdempotent) {

@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -141,13 +143,21 @@ ErrorCode vexa::files::readRegularFileBelow(const std::string& base, const std::
     return readRegularFileAt(dir.get(), name.c_str(), out, maxSize);
 }
 
-ErrorCode vexa::files::writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes) {
+namespace {
+
+// The links a path may pass through before the kernel, too, gives up.
+constexpr int kMaxLinkHops = 40;
+
+// Replaces `path` with `bytes` through a temporary file beside it; the new
+// file gets `mode`, or mkostemp's 0600 when none is given.
+ErrorCode replaceFile(const std::string& path, std::span<const std::uint8_t> bytes, std::optional<mode_t> mode) {
     const std::string folder = folderOf(path);
     std::string temp = folder + "/." + nameOf(path) + ".XXXXXX";
     Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (fd.get() < 0) return -errno;
 
     int r = writeAll(fd.get(), bytes);
+    if (r == 0 && mode && ::fchmod(fd.get(), *mode) != 0) r = -errno;
     if (r == 0 && ::fsync(fd.get()) != 0) r = -errno;
     if (r == 0) r = fd.close();
     if (r == 0 && ::rename(temp.c_str(), path.c_str()) != 0) r = -errno;
@@ -163,6 +173,54 @@ ErrorCode vexa::files::writeFileAtomically(const std::string& path, std::span<co
         logErrno(synced, SD_WARNING "%s: saved, but its folder could not be flushed to disk", path.c_str());
     }
     return 0;
+}
+
+// Follows the links at the end of `path` to the path of the file they lead
+// to, which need not exist. Each link's text counts from the folder the link
+// lies in, as the kernel counts it; folders on the way are the kernel's to
+// resolve. `found` receives what lies at the end (st_mode 0: nothing).
+// The target is named in its folder's real path when that folder exists.
+ErrorCode resolveLinks(std::string path, std::string& target, struct stat& found) {
+    for (int hops = 0;; ++hops) {
+        if (::lstat(path.c_str(), &found) != 0) {
+            if (errno != ENOENT) return -errno;
+            found = {};
+            break;
+        }
+        if (!S_ISLNK(found.st_mode)) break;
+        if (hops == kMaxLinkHops) return -ELOOP;
+        // A user's link could lead a root process to any file of the system.
+        if (::geteuid() == 0 && found.st_uid != 0) return -EACCES;
+        char text[PATH_MAX];
+        const ssize_t n = ::readlink(path.c_str(), text, sizeof text);
+        if (n < 0) return -errno;
+        if (n == 0) return -ENOENT;
+        if (static_cast<std::size_t>(n) == sizeof text) return -ENAMETOOLONG;
+        const std::string next(text, static_cast<std::size_t>(n));
+        path = next.front() == '/' ? next : folderOf(path) + "/" + next;
+    }
+    // Name the file by its real folder where there is one, for messages.
+    std::unique_ptr<char, decltype(&std::free)> folder(::realpath(folderOf(path).c_str(), nullptr), &std::free);
+    target = folder ? std::string(folder.get()) + "/" + nameOf(path) : std::move(path);
+    return 0;
+}
+
+}  // namespace
+
+ErrorCode vexa::files::writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes) {
+    return replaceFile(path, bytes, std::nullopt);
+}
+
+ErrorCode vexa::files::writeFileThroughLinks(const std::string& path, std::span<const std::uint8_t> bytes,
+                                             std::string* written) {
+    if (written != nullptr) written->clear();
+    std::string target;
+    struct stat found {};
+    if (const ErrorCode r = resolveLinks(path, target, found); r != 0) return r;
+    if (written != nullptr) *written = target;
+    std::optional<mode_t> mode;
+    if (S_ISREG(found.st_mode)) mode = found.st_mode & 0777;
+    return replaceFile(target, bytes, mode);
 }
 
 ErrorCode vexa::files::syncFolder(const std::string& folder) {

@@ -46,6 +46,20 @@ ErrorCode readRegularFileBelow(const std::string& base, const std::string& relat
 // flushed is logged as a warning and 0 is returned.
 ErrorCode writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes);
 
+// Like writeFileAtomically, but a symbolic link at `path` stays a link (a
+// dotfile manager's link to the user's own copy): the file it leads to is
+// replaced instead, with the temporary file in that file's own folder, and
+// its folder is flushed. A link to nothing is written through to the path
+// it names, which needs that path's folder to exist (else -ENOENT). A loop
+// of links gives -ELOOP. A root process follows only root's links, as a
+// user's link could point it at any file on the system: another user's
+// link gives -EACCES, and nothing is written. The replaced file keeps its
+// permission bits; a new file gets 0600. `written`, when given, receives
+// the path of the file that is (or was to be) replaced once the links are
+// resolved, for the caller's messages; it stays empty when they are not.
+ErrorCode writeFileThroughLinks(const std::string& path, std::span<const std::uint8_t> bytes,
+                                std::string* written = nullptr);
+
 // Flushes a folder's entries to disk: 0 or a negative errno.
 using FolderSync = ErrorCode (*)(const std::string& folder);
 ErrorCode syncFolder(const std::string& folder);

@@ -5,24 +5,27 @@
 // cloned from it and grabs the node once none of its keys is down, so that
 // no key is left pressed in the system. From then on every key event of
 // the node reaches dispatchKeyboardEvent with its HID usage page and usage;
-// the base implementation writes it to the virtual keyboard. LED changes
-// that the system writes to the virtual keyboard go on to the real one.
-// Destruction releases the grab and removes the virtual keyboard.
+// the base implementation sends it to the virtual keyboard, and a release
+// always sends what the press of the same physical key sent (see
+// KeyEventPipeline). LED changes that the system writes to the virtual
+// keyboard go on to the real one. Destruction releases every key still
+// down on the virtual keyboard, the grab and the virtual keyboard.
 #pragma once
+
+#include <libevdev/libevdev-uinput.h>
+#include <libevdev/libevdev.h>
 
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <variant>
 #include <vector>
 
+#include "platform/glue/owners.h"
+#include "platform/input/input_loop.h"
 #include "platform/input/key_event_pipeline.h"
-
-struct libevdev;
-struct libevdev_uinput;
-struct sd_event;
-struct sd_event_source;
 
 namespace vexa {
 
@@ -37,8 +40,11 @@ using PropertyDictionary = std::map<std::string, PropertyValue>;
 // What a driver instance is started on: the evdev node and the loop it runs on.
 struct InputProvider {
     std::string devnode;
-    sd_event* loop = nullptr;
+    InputLoop* loop = nullptr;
 };
+
+using EvdevPtr = std::unique_ptr<libevdev, Unrefer<&libevdev_free>>;
+using UinputPtr = std::unique_ptr<libevdev_uinput, Unrefer<&libevdev_uinput_destroy>>;
 
 class IOHIDEventDriver : private KeyEventSink, private KeyDispatcher {
 public:
@@ -61,42 +67,54 @@ public:
     // dictionary, -EOPNOTSUPP when keys remain, -EINVAL for none at all.
     virtual IOReturn setProperties(PropertyDictionary* properties);
 
-    // Called once when the node stops delivering events (unplugged, or a
-    // read error); the owner destroys the instance from there on.
-    void setTerminationHandler(std::function<void()> handler) { onTerminated_ = std::move(handler); }
+    // Called once when the node stops delivering events, with the errno
+    // that ended it (ENODEV: the keyboard went away); the owner destroys the
+    // instance from there on.
+    void setTerminationHandler(std::function<void(int error)> handler) { onTerminated_ = std::move(handler); }
     bool isGrabbed() const { return grabbed_; }
-    // sysfs path of the virtual keyboard's input device, or "".
-    std::string virtualSyspath() const;
+
+    // Events read from the keyboard while the driver holds it, in order: the
+    // device glue calls this for every read. A SYN_DROPPED among them is
+    // resolved with the keyboard's key state.
+    void handleKeyboardEvents(const input_event* events, std::size_t count);
+    // Sends the instance's output to `sink` instead of the virtual keyboard,
+    // so that a host test can run a driver without devices; nullptr undoes it.
+    void redirectOutput(KeyEventSink* sink) { redirect_ = sink; }
 
 private:
-    void writeEvent(std::uint16_t type, std::uint16_t code, std::int32_t value) override;
+    void writeEvents(const input_event* events, std::size_t count) override;
     void dispatchKey(std::uint64_t timeStampNs, std::uint32_t usagePage, std::uint32_t usage,
                      std::uint32_t value) override;
 
-    static int onKeyboardReadable(sd_event_source*, int, std::uint32_t, void* self);
-    static int onVirtualReadable(sd_event_source*, int, std::uint32_t, void* self);
+    static void onKeyboardReadable(void* self);
+    static void onVirtualReadable(void* self);
     static int onGrabRetry(sd_event_source*, std::uint64_t, void* self);
     void readKeyboard();
     void readVirtual();
     void tryGrab();
-    bool anyKeyDown() const;
+    void retryGrabLater();
+    // The keyboard's key state (EVIOCGKEY); all up when it cannot be read.
+    // The kernel drops the key events still queued for this reader.
+    KeyBits keyState() const;
     void terminate(int error);
+    void unwatch();
     void stop();
 
     KeyEventPipeline pipeline_;
-    int fd_ = -1;
-    int uinputFd_ = -1;
-    libevdev* dev_ = nullptr;
-    libevdev_uinput* uinput_ = nullptr;
-    sd_event_source* keyboardSource_ = nullptr;
-    sd_event_source* virtualSource_ = nullptr;
-    sd_event_source* grabRetry_ = nullptr;
-    sd_event* loop_ = nullptr;
+    KeyEventSink* redirect_ = nullptr;
+    Fd keyboard_;
+    Fd uinputFd_;
+    EvdevPtr dev_;
+    UinputPtr uinput_;
+    EventSourcePtr grabRetry_;
+    InputLoop* loop_ = nullptr;
+    bool watching_ = false;  // the loop polls keyboard_ and uinputFd_
     bool grabbed_ = false;
-    std::uint64_t grabTimeNs_ = 0;
+    bool dropping_ = false;  // inside a SYN_DROPPED gap, until its SYN_REPORT
     bool terminated_ = false;
+    bool writeFailed_ = false;
     std::string devnode_;
-    std::function<void()> onTerminated_;
+    std::function<void(int)> onTerminated_;
 };
 
 }  // namespace vexa

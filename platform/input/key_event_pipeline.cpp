@@ -1,8 +1,6 @@
 #include "platform/input/key_event_pipeline.h"
 
-#include <optional>
-
-#include "driver/hid_keycodes.h"
+#include "platform/input/hid_keycodes.h"
 
 namespace vexa {
 
@@ -17,78 +15,109 @@ std::uint64_t timeStampNs(const input_event& ev) {
 
 KeyEventPipeline::KeyEventPipeline(KeyEventSink& sink, KeyDispatcher& dispatcher)
     : sink_(sink), dispatcher_(dispatcher) {
-    pressed_.reserve(32);
+    pressed_.reserve(64);
 }
 
-void KeyEventPipeline::write(std::uint16_t type, std::uint16_t code, std::int32_t value) {
-    sink_.writeEvent(type, code, value);
+void KeyEventPipeline::append(std::uint16_t type, std::uint16_t code, std::int32_t value) {
+    if (outCount_ == out_.size()) flush();
+    input_event& ev = out_[outCount_++];
+    ev.type = type;
+    ev.code = code;
+    ev.value = value;
     unsynced_ = type != EV_SYN;
 }
 
-void KeyEventPipeline::feed(const input_event& ev) {
-    switch (ev.type) {
-    case EV_MSC:
-        if (ev.code == MSC_SCAN) {
-            haveScan_ = true;
-            scan_ = static_cast<std::uint32_t>(ev.value);
-            return;
-        }
-        break;
-    case EV_KEY: {
-        const bool scanned = haveScan_;
-        haveScan_ = false;
-        // The virtual keyboard repeats held keys itself; passing the
-        // keyboard's own repeats on would repeat every key twice.
-        if (ev.value == 2) return;
-        if (!scanned) break;
-        dispatching_ = true;
-        currentScan_ = scan_;
-        currentKey_ = ev.code;
-        dispatcher_.dispatchKey(timeStampNs(ev), scan_ >> 16, scan_ & 0xFFFF,
-                                static_cast<std::uint32_t>(ev.value));
-        dispatching_ = false;
-        // A release that the dispatcher dropped still ends the press.
-        if (ev.value == 0) {
-            if (const auto index = findPressed(currentScan_)) releaseEntry(*index);
-        }
-        return;
-    }
-    case EV_SYN:
-        haveScan_ = false;
-        if (ev.code == SYN_REPORT && unsynced_) write(EV_SYN, SYN_REPORT, 0);
-        return;
-    case EV_LED:
-    case EV_SND:
-    case EV_REP:
-        // LED and sound state of the virtual keyboard belong to whoever
-        // writes them there; the keyboard's echo of its own state would
-        // come back to it.
-        return;
-    default:
-        break;
-    }
-    write(ev.type, ev.code, ev.value);
+void KeyEventPipeline::flush() {
+    if (outCount_ == 0) return;
+    sink_.writeEvents(out_.data(), outCount_);
+    outCount_ = 0;
 }
 
-void KeyEventPipeline::feedResync(const input_event& ev) {
-    if (ev.type != EV_KEY || ev.value != 0) return;
-    for (std::size_t i = pressed_.size(); i-- > 0;) {
-        if (pressed_[i].inputKey == ev.code) releaseEntry(i);
+void KeyEventPipeline::feed(const input_event* events, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const input_event& ev = events[i];
+        switch (ev.type) {
+        case EV_MSC:
+            if (ev.code == MSC_SCAN) {
+                haveScan_ = true;
+                scan_ = static_cast<std::uint32_t>(ev.value);
+                continue;
+            }
+            break;
+        case EV_KEY:
+            handleKey(ev);
+            continue;
+        case EV_SYN:
+            haveScan_ = false;
+            if (ev.code == SYN_REPORT && unsynced_) append(EV_SYN, SYN_REPORT, 0);
+            continue;
+        case EV_LED:
+        case EV_SND:
+        case EV_REP:
+            // LED and sound state of the virtual keyboard belong to whoever
+            // writes them there; the keyboard's echo of its own state would
+            // come back to it.
+            continue;
+        default:
+            break;
+        }
+        append(ev.type, ev.code, ev.value);
     }
+    flush();
+}
+
+void KeyEventPipeline::handleKey(const input_event& ev) {
+    const bool scanned = haveScan_;
+    haveScan_ = false;
+    // The virtual keyboard repeats held keys itself; passing the keyboard's
+    // own repeats on would repeat every key twice.
+    if (ev.value == 2) return;
+    if (!scanned) {
+        // The kernel releases held keys without a scan on suspend, resume
+        // and disconnect: such a release ends the presses of that key.
+        if (ev.value == 0 && releaseByKey(ev.code)) return;
+        append(ev.type, ev.code, ev.value);
+        return;
+    }
+    const bool recorded = findPressed(scan_).has_value();
+    dispatching_ = true;
+    currentScan_ = scan_;
+    currentKey_ = ev.code;
+    dispatcher_.dispatchKey(timeStampNs(ev), scan_ >> 16, scan_ & 0xFFFF, static_cast<std::uint32_t>(ev.value));
+    dispatching_ = false;
+    if (ev.value != 0) return;
+    if (!recorded) {
+        // Two usages with one key code, held together: the kernel sends the
+        // key's only release with the scan of whichever came up first.
+        releaseByKey(ev.code);
+        return;
+    }
+    // A release that the dispatcher dropped still ends the press.
+    if (const auto index = findPressed(currentScan_)) releaseEntry(*index);
+}
+
+void KeyEventPipeline::resync(const KeyBits& down) {
+    haveScan_ = false;
+    for (std::size_t i = pressed_.size(); i-- > 0;) {
+        if (!keyBitSet(down, pressed_[i].inputKey)) releaseEntry(i);
+    }
+    if (unsynced_) append(EV_SYN, SYN_REPORT, 0);
+    flush();
 }
 
 void KeyEventPipeline::emitKey(HidUsage out, std::int32_t value) {
     if (!dispatching_) {
-        const auto key = reportedKeyFromUsage(out);
-        if (!key) return;
-        if (value == 1) pressOutput(out, *key);
-        else if (value == 0) releaseOutput(out, *key);
+        if (const auto key = reportedKeyFromUsage(out)) {
+            if (value == 1) pressOutput(out, *key);
+            else if (value == 0) releaseOutput(out, *key);
+        }
+        flush();
         return;
     }
     const auto index = findPressed(currentScan_);
     if (value == 1) {
         if (index) return;
-        const bool unchanged = (out.page << 16 | out.usage) == currentScan_;
+        const bool unchanged = out.scan() == currentScan_;
         const auto key = unchanged ? std::optional<std::uint16_t>(currentKey_) : reportedKeyFromUsage(out);
         if (!key) return;
         pressed_.push_back({currentScan_, currentKey_, out, *key});
@@ -105,8 +134,19 @@ std::optional<std::size_t> KeyEventPipeline::findPressed(std::uint32_t inputScan
     return std::nullopt;
 }
 
+bool KeyEventPipeline::releaseByKey(std::uint16_t inputKey) {
+    bool found = false;
+    for (std::size_t i = pressed_.size(); i-- > 0;) {
+        if (pressed_[i].inputKey != inputKey) continue;
+        releaseEntry(i);
+        found = true;
+    }
+    return found;
+}
+
 void KeyEventPipeline::releaseAll() {
     while (!pressed_.empty()) releaseEntry(pressed_.size() - 1);
+    flush();
 }
 
 void KeyEventPipeline::releaseEntry(std::size_t index) {
@@ -116,9 +156,9 @@ void KeyEventPipeline::releaseEntry(std::size_t index) {
 }
 
 void KeyEventPipeline::sendKey(HidUsage out, std::uint16_t key, std::int32_t value) {
-    write(EV_MSC, MSC_SCAN, static_cast<std::int32_t>(out.page << 16 | out.usage));
-    write(EV_KEY, key, value);
-    write(EV_SYN, SYN_REPORT, 0);
+    append(EV_MSC, MSC_SCAN, static_cast<std::int32_t>(out.scan()));
+    append(EV_KEY, key, value);
+    append(EV_SYN, SYN_REPORT, 0);
 }
 
 void KeyEventPipeline::pressOutput(HidUsage out, std::uint16_t key) {

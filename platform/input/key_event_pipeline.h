@@ -4,27 +4,43 @@
 // A key event that follows an MSC_SCAN in the same frame is handed to a
 // dispatcher with the scan's usage page and usage; whatever the dispatcher
 // sends back through emitKey() is written as MSC_SCAN, key code, SYN_REPORT.
-// A release always releases what the press of the same physical key
-// produced, even when the dispatcher's answer has changed in between, and a
-// key that produced nothing on press produces nothing on release. A key sent
-// on with its own usage keeps the key code the kernel gave it, so keys that
-// no table touches (media keys, system keys, buttons) pass unchanged.
+// Output is collected and handed to the sink once per call, so a batch of
+// frames read from the keyboard reaches the virtual keyboard in one write.
+//
+// Every press is recorded with the physical key that made it, and a release
+// always releases what that press produced, even when the dispatcher's
+// answer has changed in between; a key that produced nothing on press
+// produces nothing on release. The kernel also releases keys without a scan
+// (suspend, resume, disconnect), and two usages that share one key code
+// release under each other's scan: a release with no scan, or with a scan
+// that no recorded press has, releases every recorded press of that key
+// code. A key sent on with its own usage keeps the key code the kernel gave
+// it, so keys that no table touches (media keys, system keys) pass unchanged.
 #pragma once
 
 #include <linux/input.h>
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
-#include "driver/key_filter.h"
+#include "platform/input/hid_usage.h"
 
 namespace vexa {
 
+// A device's key state as EVIOCGKEY reports it: one bit per key code.
+using KeyBits = std::array<std::uint8_t, KEY_CNT / 8>;
+inline bool keyBitSet(const KeyBits& bits, unsigned code) {
+    return code < KEY_CNT && ((bits[code / 8] >> (code % 8)) & 1) != 0;
+}
+
 class KeyEventSink {
 public:
-    virtual void writeEvent(std::uint16_t type, std::uint16_t code, std::int32_t value) = 0;
+    // Events for the virtual keyboard, in order, usually whole frames; the
+    // time fields are left for the kernel to stamp.
+    virtual void writeEvents(const input_event* events, std::size_t count) = 0;
 
 protected:
     ~KeyEventSink() = default;
@@ -45,16 +61,16 @@ class KeyEventPipeline {
 public:
     KeyEventPipeline(KeyEventSink& sink, KeyDispatcher& dispatcher);
 
-    // One event read from the keyboard (not a SYN_DROPPED resync).
-    void feed(const input_event& ev);
-    // One event of a resync after SYN_DROPPED: a key seen released during
-    // the gap releases whatever its press produced; everything else is
-    // dropped, since its press or change was never seen in order.
-    void feedResync(const input_event& ev);
-    // Sends a usage as a key event. Inside a dispatch the press is remembered
-    // for the physical key being dispatched; a release sends the remembered
-    // output. The key being dispatched's own usage is sent with its own key
-    // code; other usages Linux has no key for are dropped.
+    // Events read from the keyboard, in order (no SYN_DROPPED gap among them).
+    void feed(const input_event* events, std::size_t count);
+    // After a gap in the keyboard's events (SYN_DROPPED): `down` is the
+    // keyboard's key state now. Every recorded press whose key is up is
+    // released; the frame cut by the gap is forgotten.
+    void resync(const KeyBits& down);
+    // Sends a usage as a key event. Inside a dispatch the press is recorded
+    // for the physical key being dispatched, and a release sends what was
+    // recorded. The key being dispatched's own usage is sent with its own
+    // key code; other usages Linux has no key for are dropped.
     void emitKey(HidUsage out, std::int32_t value);
     // Releases every key that is down on the output (before a stop).
     void releaseAll();
@@ -63,17 +79,22 @@ public:
 
 private:
     struct Pressed {
-        std::uint32_t inputScan;   // page << 16 | usage of the physical key
-        std::uint16_t inputKey;    // the key code the keyboard reported with it
+        std::uint32_t inputScan;  // page << 16 | usage of the physical key
+        std::uint16_t inputKey;   // the key code the keyboard reported with it
         HidUsage output;
         std::uint16_t outputKey;
     };
 
-    void write(std::uint16_t type, std::uint16_t code, std::int32_t value);
+    void handleKey(const input_event& ev);
+    void append(std::uint16_t type, std::uint16_t code, std::int32_t value);
+    void flush();
     void sendKey(HidUsage out, std::uint16_t key, std::int32_t value);
     void pressOutput(HidUsage out, std::uint16_t key);
     void releaseOutput(HidUsage out, std::uint16_t key);
     void releaseEntry(std::size_t index);
+    // Releases the recorded presses reported with this key code; false when
+    // there was none.
+    bool releaseByKey(std::uint16_t inputKey);
     // Index in pressed_ of the press made by this physical key, if any.
     std::optional<std::size_t> findPressed(std::uint32_t inputScan) const;
 
@@ -89,6 +110,10 @@ private:
     // How many physical keys hold each output key down; the output sees one
     // press when the first goes down and one release when the last comes up.
     std::array<std::uint8_t, KEY_CNT> downCount_{};
+    // Output collected for the next write; flushed when full and at the end
+    // of every call.
+    std::array<input_event, 96> out_{};
+    std::size_t outCount_ = 0;
 };
 
 }  // namespace vexa

@@ -15,6 +15,37 @@ std::uint64_t readBE(const std::uint8_t* p, unsigned size) {
     return v;
 }
 
+void putBE(std::vector<std::uint8_t>& out, std::uint64_t v, unsigned size) {
+    for (unsigned i = size; i-- > 0;) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+// Appends a UTF-16 text object of `units`.
+void putUtf16Text(std::vector<std::uint8_t>& out, std::span<const std::uint16_t> units) {
+    if (units.size() < 0x0F) {
+        out.push_back(static_cast<std::uint8_t>(0x60 | units.size()));
+    } else {
+        out.push_back(0x6F);
+        out.push_back(0x13);
+        putBE(out, units.size(), 8);
+    }
+    for (const std::uint16_t unit : units) putBE(out, unit, 2);
+}
+
+// Appends the offset table for objects at `offsets` and the trailer.
+void putTableAndTrailer(std::vector<std::uint8_t>& out, std::span<const std::uint64_t> offsets, unsigned refSize,
+                        std::uint64_t top) {
+    const std::uint64_t table = out.size();
+    unsigned offsetSize = 1;
+    while (offsetSize < 8 && ((table - 1) >> (8 * offsetSize)) != 0) offsetSize *= 2;
+    for (const std::uint64_t offset : offsets) putBE(out, offset, offsetSize);
+    out.insert(out.end(), 6, 0);
+    out.push_back(static_cast<std::uint8_t>(offsetSize));
+    out.push_back(static_cast<std::uint8_t>(refSize));
+    putBE(out, offsets.size(), 8);
+    putBE(out, top, 8);
+    putBE(out, table, 8);
+}
+
 std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
 
 // One object of the object area, as far as the check needs it.
@@ -22,6 +53,8 @@ struct Object {
     bool ok = false;
     bool isContainer = false;
     bool isText = false;
+    bool hasNul = false;              // a text holding a NUL character
+    bool isAsciiText = false;
     std::uint64_t payloadBytes = 0;   // text/data bytes it adds to the expanded tree
     const std::uint8_t* refs = nullptr;
     std::uint64_t refCount = 0;       // arrays: n; dictionaries: n keys then n values
@@ -49,7 +82,29 @@ public:
         if (count_ > (trailerAt - table) / offsetSize_) return false;
         table_ = bytes_.data() + table;
         objectEnd_ = table;
+        top_ = top;
         return walk(top);
+    }
+
+    // After run(): the property list with each ASCII text that holds a NUL
+    // added again in UTF-16 after the object area, and a new offset table
+    // that points at the copies. Nothing else moves.
+    std::vector<std::uint8_t> readable() const {
+        if (widen_.empty()) return {bytes_.begin(), bytes_.end()};
+        std::vector<std::uint8_t> out(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(objectEnd_));
+        std::vector<std::uint64_t> offsets(count_);
+        for (std::uint64_t i = 0; i < count_; ++i) offsets[i] = readBE(table_ + i * offsetSize_, offsetSize_);
+        for (const std::uint64_t index : widen_) {
+            std::uint64_t pos = offsets[index];
+            const unsigned low = bytes_[pos++] & 0x0F;
+            std::uint64_t length = 0;
+            lengthAt(pos, low, length);
+            offsets[index] = out.size();
+            const std::vector<std::uint16_t> units(bytes_.data() + pos, bytes_.data() + pos + length);
+            putUtf16Text(out, units);
+        }
+        putTableAndTrailer(out, offsets, refSize_, top_);
+        return out;
     }
 
 private:
@@ -92,6 +147,10 @@ private:
         return std::any_of(bytes_.data() + pos, bytes_.data() + pos + count, [](std::uint8_t b) { return b != 0; });
     }
 
+    bool isAscii(std::uint64_t pos, std::uint64_t count) const {
+        return std::all_of(bytes_.data() + pos, bytes_.data() + pos + count, [](std::uint8_t b) { return b < 0x80; });
+    }
+
     Object parse(std::uint64_t index) const {
         Object o;
         std::uint64_t pos;
@@ -120,15 +179,19 @@ private:
                 o.ok = fits(pos, length, 1);
                 o.payloadBytes = length;
                 return o;
-            case 0x5:  // ASCII text; libplist aborts on a NUL inside a text
-                if (!lengthAt(pos, low, length)) return o;
-                o.ok = fits(pos, length, 1) && !hasZeroUnit(pos, length, 1);
-                o.isText = true;
+            case 0x5:  // ASCII text
+                if (!lengthAt(pos, low, length) || !fits(pos, length, 1)) return o;
+                o.hasNul = hasZeroUnit(pos, length, 1);
+                // One with a NUL is read in UTF-16 (see readableBinaryPlist),
+                // which needs it to be ASCII indeed.
+                o.ok = !o.hasNul || (limits_.nulInTexts && isAscii(pos, length));
+                o.isText = o.isAsciiText = true;
                 o.payloadBytes = length;
                 return o;
             case 0x6:  // UTF-16 text; becomes at most 3 UTF-8 bytes a unit
-                if (!lengthAt(pos, low, length)) return o;
-                o.ok = fits(pos, length, 2) && !hasZeroUnit(pos, length, 2);
+                if (!lengthAt(pos, low, length) || !fits(pos, length, 2)) return o;
+                o.hasNul = hasZeroUnit(pos, length, 2);
+                o.ok = !o.hasNul || limits_.nulInTexts;
                 o.isText = true;
                 o.payloadBytes = length * 3;
                 return o;
@@ -173,6 +236,7 @@ private:
         auto enter = [&](std::uint64_t index) -> bool {
             const Object o = parse(index);
             if (!o.ok) return false;
+            if (o.isAsciiText && o.hasNul) widen_.push_back(index);
             if (!o.isContainer) {
                 nodes[index] = 1;
                 payload[index] = o.payloadBytes;
@@ -200,7 +264,8 @@ private:
             const std::uint64_t parent = f.index;
             const bool isKey = k < f.object.keyCount;
             if (state[child] == kNew && !enter(child)) return false;
-            if (isKey && !parse(child).isText) return false;
+            // libplist asserts when it reads a key holding a NUL.
+            if (isKey && (!parse(child).isText || parse(child).hasNul)) return false;
             // A child still on the path (just entered) adds its size when it
             // is done; account for it then by revisiting through its parent.
             if (state[child] == kOnPath) {
@@ -221,10 +286,27 @@ private:
     std::uint64_t count_ = 0;
     const std::uint8_t* table_ = nullptr;
     std::uint64_t objectEnd_ = 0;
+    std::uint64_t top_ = 0;
+    std::vector<std::uint64_t> widen_;  // ASCII texts holding a NUL
 };
 
 }  // namespace
 
 bool vexa::archive::isWellFormedBinaryPlist(std::span<const std::uint8_t> bytes, const BinaryPlistLimits& limits) {
     return Checker(bytes, limits).run();
+}
+
+std::optional<std::vector<std::uint8_t>> vexa::archive::readableBinaryPlist(std::span<const std::uint8_t> bytes,
+                                                                            const BinaryPlistLimits& limits) {
+    Checker checker(bytes, limits);
+    if (!checker.run()) return std::nullopt;
+    return checker.readable();
+}
+
+std::vector<std::uint8_t> vexa::archive::utf16TextPlist(std::span<const std::uint16_t> units) {
+    std::vector<std::uint8_t> out{'b', 'p', 'l', 'i', 's', 't', '0', '0'};
+    putUtf16Text(out, units);
+    const std::uint64_t offsets[] = {8};
+    putTableAndTrailer(out, offsets, 1, 0);
+    return out;
 }

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/keyedarchive/bplist_check.h"
+
 namespace vexa::archive {
 
 ForeignObjects::ForeignObjects(plist_t archive_, plist_t objects_)
@@ -17,13 +19,13 @@ ForeignObjects::ForeignObjects(plist_t archive_, plist_t objects_)
 
 ForeignObjects::~ForeignObjects() { plist_free(archive); }
 
-bool isValidUtf8(std::string_view s) {
+bool isValidUtf8(std::string_view s, bool allowNul) {
     std::size_t i = 0;
     while (i < s.size()) {
         const auto c = static_cast<unsigned char>(s[i]);
         std::size_t extra;
         std::uint32_t cp;
-        if (c == 0) return false;
+        if (c == 0 && !allowNul) return false;
         if (c < 0x80) {
             ++i;
             continue;
@@ -97,6 +99,86 @@ bool forEachNode(plist_t node, const std::function<bool(plist_t)>& visit) {
 
 namespace {
 
+// The UTF-16 code units of valid UTF-8 text.
+std::vector<std::uint16_t> utf16Of(std::string_view s) {
+    std::vector<std::uint16_t> units;
+    for (std::size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const std::size_t extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
+        std::uint32_t cp = extra == 0 ? c : c & (0x3F >> extra);
+        for (std::size_t k = 1; k <= extra && i + k < s.size(); ++k) {
+            cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+        }
+        i += extra + 1;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            units.push_back(static_cast<std::uint16_t>(0xD800 | (cp >> 10)));
+            units.push_back(static_cast<std::uint16_t>(0xDC00 | (cp & 0x3FF)));
+        } else {
+            units.push_back(static_cast<std::uint16_t>(cp));
+        }
+    }
+    return units;
+}
+
+}  // namespace
+
+// libplist makes a text node holding a NUL only when it reads a UTF-16 text
+// from a binary property list, so it reads one made of just that text.
+plist_t textNode(std::string_view text) {
+    const auto bytes = utf16TextPlist(utf16Of(text));
+    plist_t node = nullptr;
+    plist_from_bin(reinterpret_cast<const char*>(bytes.data()), static_cast<std::uint32_t>(bytes.size()), &node);
+    std::uint64_t length = 0;
+    const char* made = node != nullptr ? plist_get_string_ptr(node, &length) : nullptr;
+    if (made == nullptr || std::string_view(made, length) != text) {
+        plist_free(node);
+        return nullptr;
+    }
+    return node;
+}
+
+plist_t copyNode(plist_t node) {
+    switch (plist_get_node_type(node)) {
+        case PLIST_ARRAY: {
+            plist_t out = plist_new_array();
+            const std::uint32_t n = plist_array_get_size(node);
+            for (std::uint32_t i = 0; i < n; ++i) {
+                plist_t item = copyNode(plist_array_get_item(node, i));
+                if (item == nullptr) {
+                    plist_free(out);
+                    return nullptr;
+                }
+                plist_array_append_item(out, item);
+            }
+            return out;
+        }
+        case PLIST_DICT: {
+            plist_t out = plist_new_dict();
+            const bool copied = forEachEntry(node, [&](const char* key, plist_t value) {
+                plist_t item = copyNode(value);
+                if (item != nullptr) plist_dict_set_item(out, key, item);
+                return item != nullptr;
+            });
+            if (!copied) {
+                plist_free(out);
+                return nullptr;
+            }
+            return out;
+        }
+        case PLIST_STRING: {
+            std::uint64_t length = 0;
+            const char* s = plist_get_string_ptr(node, &length);
+            if (s != nullptr && std::memchr(s, 0, length) != nullptr) return textNode(std::string_view(s, length));
+            return plist_copy(node);
+        }
+        default:
+            return plist_copy(node);
+    }
+}
+
+namespace {
+
 // Keys are UTF-8 and named once: a binary property list may name one key
 // twice, readers disagree on which value wins, and such an object cannot be
 // written back faithfully.
@@ -129,9 +211,10 @@ bool isSoundForeignGraph(const ForeignObjects& objects, std::uint64_t index,
                     return true;
                 }
                 case PLIST_STRING: {
+                    // Copied as they are, texts may hold NUL characters.
                     const char* s = plist_get_string_ptr(node, &length);
                     bytes += length;
-                    return s != nullptr && isValidUtf8(std::string_view(s, length));
+                    return s != nullptr && isValidUtf8(std::string_view(s, length), true);
                 }
                 case PLIST_DATA:
                     plist_get_data_ptr(node, &length);

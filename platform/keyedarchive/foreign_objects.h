@@ -41,8 +41,18 @@ bool forEachEntry(plist_t dict, const std::function<bool(const char* key, plist_
 // recursion is too.
 bool forEachNode(plist_t node, const std::function<bool(plist_t)>& visit);
 
+// A text node holding `text`, NUL characters included; null when this
+// libplist cannot make one whole.
+plist_t textNode(std::string_view text);
+
+// A deep copy of `node`, or null when it cannot be made. Texts holding a
+// NUL are copied whole (plist_copy would cut them at the NUL but keep their
+// length, and libplist would then read past the copy).
+plist_t copyNode(plist_t node);
+
 // Checks everything reachable from object `index` through UIDs: each UID
-// names an object of the archive ($null included), texts are UTF-8, no
+// names an object of the archive ($null included), texts are UTF-8 (NUL
+// characters allowed: they are copied, never made anew), no
 // dictionary names a key twice, and there are no bare dates (keyed archives
 // keep dates as NSDate objects).
 // `spend` is told the text and data bytes of each object reached and
@@ -50,6 +60,7 @@ bool forEachNode(plist_t node, const std::function<bool(plist_t)>& visit);
 bool isSoundForeignGraph(const ForeignObjects& objects, std::uint64_t index,
                          const std::function<bool(std::uint64_t bytes)>& spend);
 
-bool isValidUtf8(std::string_view s);
+// UTF-8 without surrogates or overlong forms; a NUL only with `allowNul`.
+bool isValidUtf8(std::string_view s, bool allowNul = false);
 
 }  // namespace vexa::archive

@@ -2,6 +2,7 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -23,12 +24,12 @@ struct PlistFree {
 };
 using PlistPtr = std::unique_ptr<void, PlistFree>;
 
+// A text node's whole text: it may hold NUL characters, on which libplist's
+// plist_get_string_val asserts.
 std::string stringOf(plist_t node) {
-    char* s = nullptr;
-    plist_get_string_val(node, &s);
-    std::string out = s != nullptr ? s : "";
-    std::free(s);
-    return out;
+    std::uint64_t length = 0;
+    const char* s = plist_get_string_ptr(node, &length);
+    return s != nullptr ? std::string(s, length) : std::string();
 }
 
 // ---- Writing ---------------------------------------------------------------
@@ -177,7 +178,8 @@ private:
         while (!todo.empty()) {
             const std::uint64_t index = todo.back();
             todo.pop_back();
-            plist_t node = plist_copy(from->at(index));
+            plist_t node = copyNode(from->at(index));
+            if (node == nullptr) return std::nullopt;
             forEachNode(node, [&](plist_t n) {
                 if (plist_get_node_type(n) == PLIST_UID) {
                     std::uint64_t uid = 0;
@@ -205,16 +207,60 @@ enum class ClassKind { Dictionary, Array, String, Data, Date, Foreign };
 
 class Unarchiver {
 public:
-    explicit Unarchiver(std::shared_ptr<const ForeignObjects> foreign)
+    Unarchiver(std::shared_ptr<const ForeignObjects> foreign, std::span<const KeyPath> strictPaths)
         : foreign_(std::move(foreign)),
           objects_(foreign_->objects),
           count_(foreign_->count),
+          strictPaths_(strictPaths),
           onPath_(count_, false) {}
 
-    std::optional<Value> decode(plist_t uidNode, unsigned depth) {
+    // Decodes the object `uidNode` names. `strictAt` holds the keys from the
+    // root to it when the caller must read it as what it is; otherwise a
+    // damaged object is kept as an opaque value, written back as it was.
+    std::optional<Value> decode(plist_t uidNode, unsigned depth, const KeyPath* strictAt) {
         std::uint64_t index;
+        // No reference: the object holding it is damaged, not the whole.
         if (!objectIndex(uidNode, index)) return std::nullopt;
-        if (onPath_[index] || depth > kMaxObjectDepth || ++nodes_ > kMaxDecodedNodes) return std::nullopt;
+        if (onPath_[index] || depth > kMaxObjectDepth || ++nodes_ > kMaxDecodedNodes) return fail();
+        auto value = decodeAt(index, depth, strictAt);
+        if (value || failed_) return value;
+        if (strictAt != nullptr) return fail();
+        return opaque(index);
+    }
+
+private:
+    // The whole archive cannot be read; no object is kept instead.
+    std::optional<Value> fail() {
+        failed_ = true;
+        return std::nullopt;
+    }
+
+    // A UID node naming an object other than $null.
+    bool objectIndex(plist_t uidNode, std::uint64_t& index) const {
+        if (uidNode == nullptr || plist_get_node_type(uidNode) != PLIST_UID) return false;
+        plist_get_uid_val(uidNode, &index);
+        return index != 0 && index < count_;
+    }
+
+    bool spend(std::uint64_t bytes) {
+        if (bytes > kMaxDecodedBytes - bytes_) return false;
+        bytes_ += bytes;
+        return true;
+    }
+
+    // The object as an opaque value, once everything it references is sound
+    // and within the budget; otherwise the archive cannot be read.
+    std::optional<Value> opaque(std::uint64_t index) {
+        const bool sound = isSoundForeignGraph(*foreign_, index, [this](std::uint64_t bytes) {
+            return ++nodes_ <= kMaxDecodedNodes && spend(bytes);
+        });
+        if (!sound) return fail();
+        return Value(Opaque(foreign_, index));
+    }
+
+    // None when the object is damaged, or, with failed_ set, when the
+    // archive cannot be read.
+    std::optional<Value> decodeAt(std::uint64_t index, unsigned depth, const KeyPath* strictAt) {
         plist_t node = plist_array_get_item(objects_, static_cast<std::uint32_t>(index));
         switch (plist_get_node_type(node)) {
             case PLIST_STRING:
@@ -246,40 +292,18 @@ public:
         if (!kind) return std::nullopt;
         if (*kind == ClassKind::Foreign) return opaque(index);
         const bool container = *kind == ClassKind::Dictionary || *kind == ClassKind::Array;
-        if (container && depth >= kMaxObjectDepth) return std::nullopt;
+        if (container && depth >= kMaxObjectDepth) return fail();
         onPath_[index] = true;
-        auto value = decodeObject(node, *kind, depth);
+        auto value = decodeObject(node, *kind, depth, strictAt);
         onPath_[index] = false;
         return value;
     }
 
-private:
-    // A UID node naming an object other than $null.
-    bool objectIndex(plist_t uidNode, std::uint64_t& index) const {
-        if (uidNode == nullptr || plist_get_node_type(uidNode) != PLIST_UID) return false;
-        plist_get_uid_val(uidNode, &index);
-        return index != 0 && index < count_;
-    }
-
-    bool spend(std::uint64_t bytes) {
-        if (bytes > kMaxDecodedBytes - bytes_) return false;
-        bytes_ += bytes;
-        return true;
-    }
-
-    // The object as an opaque value, once everything it references is sound
-    // and within the budget.
-    std::optional<Value> opaque(std::uint64_t index) {
-        const bool sound = isSoundForeignGraph(*foreign_, index, [this](std::uint64_t bytes) {
-            return ++nodes_ <= kMaxDecodedNodes && spend(bytes);
-        });
-        if (!sound) return std::nullopt;
-        return Value(Opaque(foreign_, index));
-    }
-
+    // A text holding a NUL (our texts cannot) or not UTF-8 is damaged.
     std::optional<Value> decodeString(plist_t node) {
         std::string s = stringOf(node);
-        if (!spend(s.size()) || !isValidUtf8(s)) return std::nullopt;
+        if (!spend(s.size())) return fail();
+        if (!isValidUtf8(s)) return std::nullopt;
         return Value(std::move(s));
     }
 
@@ -288,7 +312,7 @@ private:
         std::uint64_t length = 0;
         plist_get_data_val(node, &bytes, &length);
         std::unique_ptr<char, decltype(&std::free)> owned(bytes, &std::free);
-        if (!spend(length)) return std::nullopt;
+        if (!spend(length)) return fail();
         const auto* p = reinterpret_cast<const std::uint8_t*>(bytes);
         return Value(Data(p, p + length));
     }
@@ -318,7 +342,20 @@ private:
         return a != nullptr && plist_get_node_type(a) == PLIST_ARRAY ? a : nullptr;
     }
 
-    std::optional<Value> decodeObject(plist_t node, ClassKind kind, unsigned depth) {
+    // The keys to the entry under `key` of the dictionary at `strictAt`,
+    // when that entry must be read as what it is too.
+    std::optional<KeyPath> strictEntry(const KeyPath* strictAt, const Value& key) const {
+        const auto* text = key.get<std::string>();
+        if (strictAt == nullptr || text == nullptr) return std::nullopt;
+        KeyPath at = *strictAt;
+        at.push_back(*text);
+        for (const auto& path : strictPaths_) {
+            if (path.size() >= at.size() && std::equal(at.begin(), at.end(), path.begin())) return at;
+        }
+        return std::nullopt;
+    }
+
+    std::optional<Value> decodeObject(plist_t node, ClassKind kind, unsigned depth, const KeyPath* strictAt) {
         switch (kind) {
             case ClassKind::String: {
                 plist_t s = plist_dict_get_item(node, "NS.string");
@@ -343,7 +380,7 @@ private:
                 Array out;
                 const std::uint32_t n = plist_array_get_size(items);
                 for (std::uint32_t i = 0; i < n; ++i) {
-                    auto item = decode(plist_array_get_item(items, i), depth + 1);
+                    auto item = decode(plist_array_get_item(items, i), depth + 1, nullptr);
                     if (!item) return std::nullopt;
                     out.push_back(std::move(*item));
                 }
@@ -357,9 +394,10 @@ private:
                 if (plist_array_get_size(items) != n) return std::nullopt;
                 Dictionary out;
                 for (std::uint32_t i = 0; i < n; ++i) {
-                    auto key = decode(plist_array_get_item(keys, i), depth + 1);
+                    auto key = decode(plist_array_get_item(keys, i), depth + 1, nullptr);
                     if (!key) return std::nullopt;
-                    auto item = decode(plist_array_get_item(items, i), depth + 1);
+                    const auto strictItem = strictEntry(strictAt, *key);
+                    auto item = decode(plist_array_get_item(items, i), depth + 1, strictItem ? &*strictItem : nullptr);
                     if (!item) return std::nullopt;
                     out.addEntry(std::move(*key), std::move(*item));
                 }
@@ -374,19 +412,34 @@ private:
     std::shared_ptr<const ForeignObjects> foreign_;
     plist_t objects_;
     std::uint64_t count_;
+    std::span<const KeyPath> strictPaths_;
     std::vector<bool> onPath_;
     std::uint64_t nodes_ = 0;
     std::uint64_t bytes_ = 0;
+    bool failed_ = false;
 };
+
+// libplist 2.2 reads a UTF-16 text holding a NUL whole (readableBinaryPlist
+// relies on it). Should a version not, such texts are refused, as a file
+// holding one was before, rather than read cut short and written back so.
+bool libplistKeepsTextsWithNul() {
+    static const bool keeps = PlistPtr(textNode(std::string_view("a\0b", 3))) != nullptr;
+    return keeps;
+}
 
 }  // namespace
 
 std::vector<std::uint8_t> archivedDataWithRootObject(const Value& root) { return Archiver().finish(root); }
 
-std::optional<Value> unarchiveRootObject(std::span<const std::uint8_t> bytes) {
-    if (bytes.size() > UINT32_MAX || !isWellFormedBinaryPlist(bytes)) return std::nullopt;
+std::optional<Value> unarchiveRootObject(std::span<const std::uint8_t> bytes, std::span<const KeyPath> strictPaths) {
+    if (bytes.size() > UINT32_MAX) return std::nullopt;
+    BinaryPlistLimits limits;
+    limits.nulInTexts = libplistKeepsTextsWithNul();
+    const auto readable = readableBinaryPlist(bytes, limits);
+    if (!readable || readable->size() > UINT32_MAX) return std::nullopt;
     plist_t parsed = nullptr;
-    plist_from_bin(reinterpret_cast<const char*>(bytes.data()), static_cast<std::uint32_t>(bytes.size()), &parsed);
+    plist_from_bin(reinterpret_cast<const char*>(readable->data()), static_cast<std::uint32_t>(readable->size()),
+                   &parsed);
     PlistPtr archive(parsed);
     if (archive == nullptr || plist_get_node_type(archive.get()) != PLIST_DICT) return std::nullopt;
 
@@ -406,7 +459,9 @@ std::optional<Value> unarchiveRootObject(std::span<const std::uint8_t> bytes) {
 
     plist_t root = plist_dict_get_item(top, "root");
     // Opaque values keep the parsed archive alive; the decoded rest is copied.
-    return Unarchiver(std::make_shared<const ForeignObjects>(archive.release(), objects)).decode(root, 0);
+    const KeyPath atRoot;
+    return Unarchiver(std::make_shared<const ForeignObjects>(archive.release(), objects), strictPaths)
+        .decode(root, 0, &atRoot);
 }
 
 }  // namespace vexa::archive

@@ -116,37 +116,69 @@ TEST_F(PrefsTest, AFileFromThePlatformsArchiverIsReadAndUpdatedWithoutLoss) {
 
 // A file holding, beside the tables, objects the suite does not interpret
 // (other classes, numbers above INT64_MAX, number keys, shared objects and a
-// cycle): the tables are read, a save writes new ones, and plistlib finds
-// every other entry as it was.
+// cycle) or damaged objects of the classes it does: the tables are read, a
+// save writes new ones, and plistlib finds every other entry as it was.
 TEST_F(PrefsTest, EntriesOfOtherKindsSurviveASaveAsPlistlibSeesThem) {
     const std::string script = std::string(VEXA_FOREIGN_ENTRIES_SCRIPT);
-    std::filesystem::create_directories(home / "Library/Preferences");
-    ASSERT_EQ(runPython(script + " write", prefPath()).first, 0);
-    const auto [shown, before] = runPython(script + " show", prefPath());
-    ASSERT_EQ(shown, 0) << before;
-    const std::string foreign = before.substr(before.find("--\n"));
-    for (const char* kind : {"NSNull", "NSURL", "NSUUID", "NSMutableSet", "VXNode", "int:18446744073709551615",
-                             "root int:42 = str:answer", "VexaKeyMap int:7 = str:seven", "root str:null = @0"}) {
-        EXPECT_NE(foreign.find(kind), std::string::npos) << kind;
+    const struct {
+        const char* write;
+        std::vector<const char*> kinds;  // some of what the file holds beside the tables
+    } files[] = {
+        {"write",
+         {"NSNull", "NSURL", "NSUUID", "NSMutableSet", "VXNode", "int:18446744073709551615", "root int:42 = str:answer",
+          "VexaKeyMap int:7 = str:seven", "root str:null = @0"}},
+        {"write-damaged",
+         {"root str:nul = str:'a\\x00b'", "root str:nul long = str:'\U0001F600\\x00xxxxxxxxxxxxxxxxxxxx'",
+          "$classname: str:NSDictionary} {NS.keys: [str:a, str:b], NS.objects: [str:c]}",
+          "root str:no string = #", "VexaKeyMap str:Damaged = #"}},
+    };
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.write);
+        std::filesystem::remove_all(home / "Library");
+        std::filesystem::create_directories(home / "Library/Preferences");
+        ASSERT_EQ(runPython(script + " " + f.write, prefPath()).first, 0);
+        const auto [shown, before] = runPython(script + " show", prefPath());
+        ASSERT_EQ(shown, 0) << before;
+        const std::string foreign = before.substr(before.find("--\n"));
+        for (const char* kind : f.kinds) EXPECT_NE(foreign.find(kind), std::string::npos) << kind;
+
+        Table ansi{}, jis{};
+        EXPECT_EQ(KZ730readKeymap(user.c_str(), KZ714_TYPE_ANSI, ansi.data()), 0);
+        EXPECT_EQ(KZ730readKeymap(user.c_str(), KZ714_TYPE_JIS, jis.data()), 0);
+        EXPECT_EQ("Vexa Orla ANSI = data:" + hex(ansi) + "\nVexa Orla JIS = data:" + hex(jis) + "\n" + foreign, before);
+        EXPECT_NE(ansi, defaultTable(KZ714_TYPE_ANSI));
+        EXPECT_TRUE(errorStack().empty());
+
+        // The editor's save.
+        auto root = KZ730readNewPrefFile(user.c_str());
+        ASSERT_TRUE(root.has_value());
+        ASSERT_EQ(KZ730setKeymapToPrefData(&*root, KZ714_TYPE_ANSI, table(3).data()), 0);
+        ASSERT_EQ(KZ730setKeymapToPrefData(&*root, KZ714_TYPE_JIS, table(4).data()), 0);
+        ASSERT_EQ(KZ730writeNewPrefFile(user.c_str(), &*root, nullptr), 0);
+
+        const auto [status, after] = runPython(script + " show", prefPath());
+        ASSERT_EQ(status, 0) << after;
+        EXPECT_EQ(after, "Vexa Orla ANSI = data:" + hex(table(3)) + "\nVexa Orla JIS = data:" + hex(table(4)) + "\n" +
+                             foreign);
     }
+}
 
-    Table ansi{}, jis{};
-    EXPECT_EQ(KZ730readKeymap(user.c_str(), KZ714_TYPE_ANSI, ansi.data()), 0);
-    EXPECT_EQ(KZ730readKeymap(user.c_str(), KZ714_TYPE_JIS, jis.data()), 0);
-    EXPECT_EQ("Vexa Orla ANSI = data:" + hex(ansi) + "\nVexa Orla JIS = data:" + hex(jis) + "\n" + foreign, before);
-    EXPECT_NE(ansi, defaultTable(KZ714_TYPE_ANSI));
-    EXPECT_TRUE(errorStack().empty());
-
-    // The editor's save.
-    auto root = KZ730readNewPrefFile(user.c_str());
-    ASSERT_TRUE(root.has_value());
-    ASSERT_EQ(KZ730setKeymapToPrefData(&*root, KZ714_TYPE_ANSI, table(3).data()), 0);
-    ASSERT_EQ(KZ730setKeymapToPrefData(&*root, KZ714_TYPE_JIS, table(4).data()), 0);
-    ASSERT_EQ(KZ730writeNewPrefFile(user.c_str(), &*root, nullptr), 0);
-
-    const auto [status, after] = runPython(script + " show", prefPath());
-    ASSERT_EQ(status, 0) << after;
-    EXPECT_EQ(after, "Vexa Orla ANSI = data:" + hex(table(3)) + "\nVexa Orla JIS = data:" + hex(table(4)) + "\n" + foreign);
+// Damage to what the suite reads (a table, the "VexaKeyMap" dictionary, the
+// root) counts as no file, as any unreadable file does: both tables come
+// from the fallbacks.
+TEST_F(PrefsTest, DamageToTheTablesOrTheWayToThemCountsAsNoFile) {
+    std::filesystem::create_directories(home / "Library/Preferences");
+    for (const char* where : {"table", "keymaps", "root"}) {
+        SCOPED_TRACE(where);
+        ASSERT_EQ(runPython(std::string(VEXA_FOREIGN_ENTRIES_SCRIPT) + " write-damaged " + where, prefPath()).first, 0);
+        EXPECT_EQ(KZ730readNewPrefFile(user.c_str()), std::nullopt);
+        Table ansi{}, jis{};
+        EXPECT_EQ(KZ730readKeymap(user.c_str(), KZ714_TYPE_ANSI, ansi.data()), 0);
+        EXPECT_EQ(KZ730readKeymap(user.c_str(), KZ714_TYPE_JIS, jis.data()), 0);
+        EXPECT_EQ(ansi, defaultTable(KZ714_TYPE_ANSI));
+        EXPECT_EQ(jis, defaultTable(KZ714_TYPE_JIS));
+        EXPECT_TRUE(errorStack().empty());
+    }
 }
 
 }  // namespace

@@ -7,6 +7,14 @@ read with Python's own plistlib and none of the suite's code.
       NSMutableSet, numbers above INT64_MAX, dictionaries with number and
       data keys, number keys in both dictionaries, objects of another
       program's class in a cycle, and objects referenced from several places.
+  foreign_entries.py write-damaged FILE [WHERE]   writes the same archive
+      with damaged objects of known classes beside the tables: texts holding
+      a NUL (ASCII and UTF-16, direct and in an NSString), an NSString
+      without "NS.string", an NSData whose "NS.data" is a text, dictionaries
+      whose "NS.keys" and "NS.objects" differ in length, a dictionary holding
+      $null, an array without "NS.objects". WHERE also damages what the suite
+      reads: "table" (the ANSI table an NSData without "NS.data"),
+      "keymaps" (the "VexaKeyMap" dictionary uneven) or "root" (the root).
   foreign_entries.py show FILE    prints the two tables, a line "--", then
       every other entry of the root and of "VexaKeyMap", one a line.
 
@@ -15,7 +23,9 @@ integers with their exact value (a 16-byte integer above INT64_MAX reads as
 negative if it comes back 8 bytes wide), and an object reached again prints
 as "@n", so sharing must come back as it was. Dictionaries, arrays, texts
 and data print by their contents alone: the suite writes every dictionary
-as NSMutableDictionary and every array as NSMutableArray."""
+as NSMutableDictionary and every array as NSMutableArray. A text holding a
+NUL prints as Python writes it in code ('a\\x00b'); an object of those
+classes laid out otherwise prints as other objects do, field by field."""
 
 import plistlib
 import sys
@@ -26,7 +36,7 @@ ANSI = bytes((i * 3) & 0xFF for i in range(256))
 JIS = bytes((255 - i * 5) & 0xFF for i in range(256))
 
 
-def write(path):
+def write(path, damaged=False, where=None):
     objects = ["$null"]
     classes = {}
 
@@ -58,12 +68,32 @@ def write(path):
     obj(["VXNode"], next=first, count=-5, ratio=0.1)
     numbers = dictionary(["NSDictionary"], [(1, "one"), (2, "two"), (b"\x01", null)])
     listed = obj(["NSMutableArray", "NSArray"], **{"NS.objects": [null, url]})
-    keymaps = dictionary(["NSMutableDictionary", "NSDictionary"],
-                         [(TYPES[0], ANSI), (TYPES[1], JIS), ("Note", null), (7, "seven")])
-    root = dictionary(["NSDictionary"], [
-        ("VexaKeyMap", keymaps), ("null", null), ("url", url), ("uuid", uuid), ("set", members),
-        ("big", big), ("big63", 2 ** 63), ("numbers", numbers), ("ring", first), ("listed", listed),
-        (42, "answer")])
+    keymap_entries = [(TYPES[0], ANSI), (TYPES[1], JIS), ("Note", null), (7, "seven")]
+    root_entries = [
+        ("null", null), ("url", url), ("uuid", uuid), ("set", members), ("big", big), ("big63", 2 ** 63),
+        ("numbers", numbers), ("ring", first), ("listed", listed), (42, "answer")]
+    if damaged:
+        def uneven(*chain):
+            return obj(chain, **{"NS.keys": [add("a"), add("b")], "NS.objects": [add("c")]})
+        root_entries += [
+            ("nul", "a\0b"), ("nul16", "\u00e9\0\u00e9"), ("nul long", "\U0001F600\0" + "x" * 20),
+            ("nul key", dictionary(["NSDictionary"], [("k\0", 1)])),
+            ("nul string", obj(["NSMutableString", "NSString"], **{"NS.string": "x\0y"})),
+            ("no string", obj(["NSString"], **{"NS.bytes": b"xy"})),
+            ("text data", obj(["NSData"], **{"NS.data": "xy"})),
+            ("uneven", uneven("NSDictionary")),
+            ("holds null", obj(["NSDictionary"], **{"NS.keys": [add("a")], "NS.objects": [UID(0)]})),
+            ("no objects", obj(["NSArray"])),
+            ("inside", obj(["NSMutableArray", "NSArray"], **{"NS.objects": [add("fine"), uneven("NSDictionary")]}))]
+        keymap_entries += [("Damaged", obj(["NSData"], **{"NS.bytes": b"xy"})), ("nul", "a\0b")]
+        if where == "table":
+            keymap_entries[0] = (TYPES[0], obj(["NSMutableData", "NSData"], **{"NS.bytes": ANSI}))
+    keymaps = dictionary(["NSMutableDictionary", "NSDictionary"], keymap_entries)
+    if where == "keymaps":
+        objects[keymaps.data]["NS.objects"].append(UID(0))
+    root = dictionary(["NSDictionary"], [("VexaKeyMap", keymaps)] + root_entries)
+    if where == "root":
+        objects[root.data]["NS.objects"].pop()
     archive = {"$version": 100000, "$archiver": "NSKeyedArchiver", "$top": {"root": root}, "$objects": objects}
     with open(path, "wb") as f:
         plistlib.dump(archive, f, fmt=plistlib.FMT_BINARY)
@@ -97,7 +127,7 @@ def show(path):
         if isinstance(v, bytes):
             return f"data:{v.hex()}"
         if isinstance(v, str):
-            return f"str:{v}"
+            return f"str:{v!r}" if "\0" in v else f"str:{v}"
         if isinstance(v, list):
             return "[" + ", ".join(canon(x) for x in v) + "]"
         return "{" + ", ".join(f"{k}: {canon(v[k])}" for k in sorted(v)) + "}"
@@ -110,6 +140,11 @@ def show(path):
             return plain(o)
         record = objects[o["$class"].data]
         kind = VALUE_CLASSES.get(record["$classname"])
+        fields = {"dict": {"NS.keys": list, "NS.objects": list}, "list": {"NS.objects": list},
+                  "str": {"NS.string": str}, "data": {"NS.data": bytes}, "date": {"NS.time": float}}.get(kind, {})
+        if not all(isinstance(o.get(f), t) for f, t in fields.items()) or (
+                kind == "dict" and len(o["NS.keys"]) != len(o["NS.objects"])):
+            kind = None  # laid out otherwise: shown field by field
         if kind == "dict":
             items = sorted(pairs(v), key=lambda kv: plain(kv[0]))
             return "dict{" + ", ".join(f"{canon(k)}: {canon(x)}" for k, x in items) + "}"
@@ -144,4 +179,7 @@ def show(path):
 
 
 if __name__ == "__main__":
-    {"write": write, "show": show}[sys.argv[1]](sys.argv[2])
+    if sys.argv[1] == "write-damaged":
+        write(sys.argv[-1], damaged=True, where=sys.argv[2] if len(sys.argv) > 3 else None)
+    else:
+        {"write": write, "show": show}[sys.argv[1]](sys.argv[2])

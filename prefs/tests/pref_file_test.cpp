@@ -93,16 +93,26 @@ TEST_F(PrefsTest, RefusedWritesLeaveTheFileUntouched) {
 
 TEST_F(PrefsTest, AFailedWriteGivesAnErrorObjectWithThePosixErrorUnderneath) {
     const Dictionary root{{"VexaKeyMap", Dictionary{{KZ714_TYPE_ANSI, data(table(1))}}}};
+    // The file is a link (as dotfile managers make) to `target`.
+    const auto linkTo = [&](const std::string& target) {
+        std::filesystem::create_directories(home / "Library/Preferences");
+        ASSERT_EQ(::symlink(target.c_str(), prefPath().c_str()), 0);
+    };
     const struct {
         const char* what;
         std::function<void()> arrange;
         int errnum;
         std::int64_t code;
+        const char* file = "VexaKeyboard_64bit.prefs";  // what the message names
+        const char* folder = "Preferences";
     } cases[] = {
         {"Preferences is a file",
          [&] { writeTestFile(home / "Library/Preferences", {1}); }, ENOTDIR, 4},
         {"home folder missing",
          [&] { ::setenv("HOME", (home / "gone").c_str(), 1); }, ENOENT, 4},
+        {"the file links into a folder that does not exist", [&] { linkTo(home / "gone/vexa.prefs"); }, ENOENT, 4,
+         "vexa.prefs", "gone"},
+        {"the file links to itself", [&] { linkTo(prefPath()); }, ELOOP, 512},
         {"archive larger than readers accept",
          [&] {
              Dictionary big = root;
@@ -126,6 +136,10 @@ TEST_F(PrefsTest, AFailedWriteGivesAnErrorObjectWithThePosixErrorUnderneath) {
         ASSERT_TRUE(error.has_value());
         EXPECT_EQ(error->domain, "NSCocoaErrorDomain");
         EXPECT_EQ(error->code, c.code);
+        for (const std::string name : {c.file, c.folder}) {
+            EXPECT_NE(error->localizedDescription.find("\u201C" + name + "\u201D"), std::string::npos)
+                << error->localizedDescription;
+        }
         ASSERT_NE(error->underlying, nullptr);
         EXPECT_EQ(error->underlying->domain, "NSPOSIXErrorDomain");
         EXPECT_EQ(error->underlying->code, c.errnum);

@@ -306,25 +306,64 @@ TEST_F(ReadAsUserTest, TheLegacyDipSwitchResourceIsReadWithTheUsersRightsToo) {
     }
 }
 
-// The editor saves through a linked Preferences folder; the daemon then
-// reads what was saved, where the link leads.
+// The editor saves through a linked Preferences folder or a linked file;
+// the daemon then reads what was saved, where the link leads. Root, which a
+// user's link could point at any file, does not save through her link.
 TEST_F(ReadAsUserTest, WhatTheEditorSavesThroughALinkIsWhatTheDaemonReads) {
-    folder(alice() / "Library", kAlice, kAlice, 0700);
-    folder(alice() / "dotfiles", kAlice, kAlice, 0700);
-    link(alice() / "dotfiles", alice() / "Library/Preferences");
+    const struct {
+        const char* what;
+        std::function<void()> arrange;
+        std::string copy;  // where the saved file lands
+        const char* link;  // what stays a link
+    } cases[] = {
+        {"Preferences is a link to a folder of hers",
+         [] {
+             folder(alice() / "Library", kAlice, kAlice, 0700);
+             folder(alice() / "dotfiles", kAlice, kAlice, 0700);
+             link(alice() / "dotfiles", alice() / "Library/Preferences");
+         },
+         alice() / "dotfiles/VexaKeyboard_64bit.prefs", "Library/Preferences"},
+        {"the file is a link to her copy",
+         [] {
+             preferences();
+             folder(alice() / "dotfiles", kAlice, kAlice, 0700);
+             put(alice() / "dotfiles/vexa.prefs", {}, kAlice, kAlice, 0640);
+             link(alice() / "dotfiles/vexa.prefs", alice() + "/" + KZ730_PREF_FILE);
+             ASSERT_EQ(::lchown((alice() + "/" + KZ730_PREF_FILE).c_str(), kAlice, kAlice), 0);
+         },
+         alice() / "dotfiles/vexa.prefs", KZ730_PREF_FILE},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        reset();
+        c.arrange();
+        const auto saved = inChild([] { return becomeAlice(alice()); }, [] {
+            Dictionary root = KZ730readNewPrefFile(kAliceName).value_or(Dictionary{});
+            KZ730setKeymapToPrefData(&root, KZ714_TYPE_ANSI, table(5).data());
+            KZ730setKeymapToPrefData(&root, KZ714_TYPE_JIS, table(6).data());
+            if (KZ730writeNewPrefFile(kAliceName, &root, nullptr) != 0) return Tables{};
+            return readTables(kAliceName);
+        });
+        EXPECT_EQ(saved, (Tables{table(5), table(6)}));
+        struct stat st {};
+        ASSERT_EQ(::stat(c.copy.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, kAlice);
+        EXPECT_TRUE(std::filesystem::is_symlink(alice() + "/" + c.link));
+        EXPECT_EQ(inChild(becomeDaemon, [] { return readTables(kAliceName); }), (Tables{table(5), table(6)}));
 
-    const auto saved = inChild([] { return becomeAlice(alice()); }, [] {
-        Dictionary root = KZ730readNewPrefFile(kAliceName).value_or(Dictionary{});
-        KZ730setKeymapToPrefData(&root, KZ714_TYPE_ANSI, table(5).data());
-        KZ730setKeymapToPrefData(&root, KZ714_TYPE_JIS, table(6).data());
-        if (KZ730writeNewPrefFile(kAliceName, &root, nullptr) != 0) return Tables{};
-        return readTables(kAliceName);
-    });
-    EXPECT_EQ(saved, (Tables{table(5), table(6)}));
-    struct stat st {};
-    ASSERT_EQ(::stat((alice() / "dotfiles/VexaKeyboard_64bit.prefs").c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, kAlice);
-    EXPECT_EQ(inChild(becomeDaemon, [] { return readTables(kAliceName); }), (Tables{table(5), table(6)}));
+        if (std::string(c.link) != KZ730_PREF_FILE) continue;
+        // Root saving for her: refused, and her copy stays as she saved it.
+        Bytes copied, after;
+        ASSERT_EQ(vexa::files::readRegularFile(c.copy, copied), 0);
+        const Dictionary other{{"VexaKeyMap", Dictionary{{KZ714_TYPE_ANSI, data(table(7))}}}};
+        std::optional<vexa::Error> error;
+        EXPECT_EQ(KZ730writeNewPrefFile(kAliceName, &other, &error), KZ730_ERR_WRITE_FAILED);
+        ASSERT_TRUE(error.has_value() && error->underlying != nullptr);
+        EXPECT_EQ(error->underlying->code, EACCES);
+        EXPECT_TRUE(std::filesystem::is_symlink(alice() + "/" + c.link));
+        ASSERT_EQ(vexa::files::readRegularFile(c.copy, after), 0);
+        EXPECT_EQ(after, copied);
+    }
 }
 
 // Without the capabilities to take the user's identity the daemon reads

@@ -20,7 +20,6 @@ namespace {
 const char* const kConfigHead = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig>
-  <type>system</type>
   <auth>EXTERNAL</auth>
   <policy context="default">
     <allow user="*"/>
@@ -58,11 +57,12 @@ std::string readLine(int fd, int timeoutMs) {
 
 }  // namespace
 
-vexa::test::PrivateSystemBus::PrivateSystemBus(const std::string& extraConfig) {
-    const std::string config = dir_ / "system.conf";
+vexa::test::PrivateSystemBus::PrivateSystemBus(const std::string& extraConfig, BusKind kind) {
+    const bool system = kind == BusKind::System;
+    const std::string config = dir_ / "bus.conf";
     {
         std::ofstream out(config);
-        out << kConfigHead << "  <listen>unix:path=" << (dir_ / "system_bus_socket") << "</listen>\n"
+        out << kConfigHead << "  <type>" << (system ? "system" : "session") << "</type>\n  <listen>unix:path=" << (dir_ / "system_bus_socket") << "</listen>\n"
             << extraConfig << "\n</busconfig>\n";
         if (!out) throw std::runtime_error("cannot write " + config);
     }
@@ -92,7 +92,8 @@ vexa::test::PrivateSystemBus::PrivateSystemBus(const std::string& extraConfig) {
         throw;
     }
     ::close(fds[0]);
-    env_ = std::make_unique<ScopedEnv>("DBUS_SYSTEM_BUS_ADDRESS", address_.c_str());
+    env_ = std::make_unique<ScopedEnv>(system ? "DBUS_SYSTEM_BUS_ADDRESS" : "DBUS_SESSION_BUS_ADDRESS",
+                                       address_.c_str());
 }
 
 vexa::test::PrivateSystemBus::~PrivateSystemBus() {

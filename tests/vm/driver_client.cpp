@@ -88,6 +88,34 @@ int DriverProcess::stopUnit() {
     return exitStatus;
 }
 
+int DriverProcess::waitExit(int timeoutMs, const std::function<void()>& idle) {
+    if (pid_ <= 0 || !unit_.empty()) return -1;
+    int status = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (waitpid(pid_, &status, WNOHANG) != pid_) {
+        if (std::chrono::steady_clock::now() >= end) return -1;
+        if (idle) idle();
+        else std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+bool DriverProcess::waitRestarted(int timeoutMs) {
+    if (unit_.empty()) return false;
+    const pid_t old = pid_;
+    const bool restarted = waitUntil(timeoutMs, [&] {
+        const pid_t now = std::atoi(unitProperty(unit_, "MainPID").c_str());
+        if (now <= 0 || now == old) return false;
+        pid_ = now;
+        DriverBus bus;
+        return bus.nameHasOwner();
+    });
+    return restarted;
+}
+
+int DriverProcess::restarts() const { return std::atoi(unitProperty(unit_, "NRestarts").c_str()); }
+
 bool DriverProcess::start(int timeoutMs) {
     if (!unit_.empty()) return startUnit(timeoutMs);
     pid_ = fork();
@@ -124,7 +152,21 @@ int DriverProcess::stop(int timeoutMs) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-DriverBus::DriverBus() {
+DriverBus::DriverBus() { connect(); }
+
+DriverBus::~DriverBus() { disconnect(); }
+
+void DriverBus::reconnect() {
+    disconnect();
+    connect();
+}
+
+void DriverBus::disconnect() {
+    match_ = sd_bus_slot_unref(match_);
+    bus_ = sd_bus_flush_close_unref(bus_);
+}
+
+void DriverBus::connect() {
     if (sd_bus_open_system(&bus_) < 0) {
         bus_ = nullptr;
         return;
@@ -136,11 +178,6 @@ DriverBus::DriverBus() {
             return 0;
         },
         this);
-}
-
-DriverBus::~DriverBus() {
-    sd_bus_slot_unref(match_);
-    sd_bus_flush_close_unref(bus_);
 }
 
 void DriverBus::handleManagerSignal(sd_bus_message* m) {
@@ -170,6 +207,19 @@ const std::vector<ManagerSignal>& DriverBus::managerSignals() {
         }
     }
     return signals_;
+}
+
+std::string DriverBus::waitForAdded(std::size_t from, int timeoutMs, const std::function<void()>& idle) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto& got = managerSignals();
+        for (std::size_t i = from; i < got.size(); ++i) {
+            if (got[i].member == "InterfacesAdded") return got[i].path;
+        }
+        if (!bus_ || std::chrono::steady_clock::now() >= end) return "";
+        sd_bus_wait(bus_, 10000);
+        if (idle) idle();
+    }
 }
 
 std::string DriverBus::getClass(const std::string& path, std::string* error) {
@@ -250,22 +300,27 @@ std::vector<InstanceInfo> DriverBus::instances() {
     return out;
 }
 
+int DriverBus::newKeymapCall(const std::string& path, const std::vector<std::uint8_t>& table, sd_bus_message** m) {
+    int r = sd_bus_message_new_method_call(bus_, m, driverbus::kBusName, path.c_str(), driverbus::kInterface,
+                                           driverbus::kSetPropertiesMethod);
+    if (r >= 0) r = sd_bus_message_open_container(*m, 'a', "{sv}");
+    if (r >= 0) r = sd_bus_message_open_container(*m, 'e', "sv");
+    if (r >= 0) r = sd_bus_message_append(*m, "s", driverbus::kKeymapProperty);
+    if (r >= 0) r = sd_bus_message_open_container(*m, 'v', "ay");
+    if (r >= 0) r = sd_bus_message_append_array(*m, 'y', table.data(), table.size());
+    if (r >= 0) r = sd_bus_message_close_container(*m);
+    if (r >= 0) r = sd_bus_message_close_container(*m);
+    if (r >= 0) r = sd_bus_message_close_container(*m);
+    return r;
+}
+
 std::int32_t DriverBus::setKeymap(const std::string& path, const std::vector<std::uint8_t>& table,
                                   std::string* error) {
     sd_bus_message* m = nullptr;
     sd_bus_message* reply = nullptr;
     sd_bus_error err = SD_BUS_ERROR_NULL;
     std::int32_t status = INT32_MIN;
-    int r = sd_bus_message_new_method_call(bus_, &m, driverbus::kBusName, path.c_str(), driverbus::kInterface,
-                                           driverbus::kSetPropertiesMethod);
-    if (r >= 0) r = sd_bus_message_open_container(m, 'a', "{sv}");
-    if (r >= 0) r = sd_bus_message_open_container(m, 'e', "sv");
-    if (r >= 0) r = sd_bus_message_append(m, "s", driverbus::kKeymapProperty);
-    if (r >= 0) r = sd_bus_message_open_container(m, 'v', "ay");
-    if (r >= 0) r = sd_bus_message_append_array(m, 'y', table.data(), table.size());
-    if (r >= 0) r = sd_bus_message_close_container(m);
-    if (r >= 0) r = sd_bus_message_close_container(m);
-    if (r >= 0) r = sd_bus_message_close_container(m);
+    int r = newKeymapCall(path, table, &m);
     if (r >= 0) r = sd_bus_call(bus_, m, 0, &err, &reply);
     if (r >= 0) r = sd_bus_message_read(reply, "i", &status);
     if (r < 0 && error) *error = err.name ? err.name : std::strerror(-r);
@@ -274,6 +329,41 @@ std::int32_t DriverBus::setKeymap(const std::string& path, const std::vector<std
     sd_bus_message_unref(m);
     sd_bus_message_unref(reply);
     return status;
+}
+
+int DriverBus::onKeymapAnswer(sd_bus_message* m, void* userdata, sd_bus_error*) {
+    auto* self = static_cast<DriverBus*>(userdata);
+    --self->pendingAnswers_;
+    std::int32_t status = INT32_MIN;
+    std::string failure;
+    if (const sd_bus_error* e = sd_bus_message_get_error(m)) failure = e->name ? e->name : "error";
+    else if (sd_bus_message_read(m, "i", &status) < 0) failure = "no status";
+    else if (status != 0) failure = "status " + std::to_string(status);
+    if (!failure.empty() && self->failedAnswers_++ == 0) self->firstFailure_ = failure;
+    return 0;
+}
+
+bool DriverBus::sendKeymap(const std::string& path, const std::vector<std::uint8_t>& table) {
+    if (!bus_) return false;
+    sd_bus_message* m = nullptr;
+    int r = newKeymapCall(path, table, &m);
+    if (r >= 0) r = sd_bus_call_async(bus_, nullptr, m, onKeymapAnswer, this, 0);
+    sd_bus_message_unref(m);
+    if (r >= 0) ++pendingAnswers_;
+    return r >= 0;
+}
+
+bool DriverBus::waitForAnswers(std::size_t pending, int timeoutMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (bus_ && pendingAnswers_ > pending) {
+        const int r = sd_bus_process(bus_, nullptr);
+        if (r < 0) return false;
+        if (r > 0) continue;
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        sd_bus_wait(bus_, static_cast<std::uint64_t>(left.count()));
+    }
+    return pendingAnswers_ <= pending;
 }
 
 }  // namespace vexa::guest

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "driver/hid_keycodes.h"
+#include "platform/input/hid_keycodes.h"
 #include "tests/vm/evdev_node.h"
 #include "tests/vm/test_keyboard.h"
 

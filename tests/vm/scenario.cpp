@@ -7,16 +7,21 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <csignal>
 #include <cstring>
 #include <cstdio>
+#include <random>
+#include <set>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include "driver/bus_names.h"
-#include "driver/hid_keycodes.h"
+#include "platform/input/hid_keycodes.h"
 #include "keymap/keymap.h"
 #include "tests/vm/driver_client.h"
 #include "tests/vm/evdev_node.h"
+#include "tests/vm/guest_machine.h"
 
 namespace vexa::guest {
 
@@ -30,6 +35,9 @@ constexpr std::uint16_t kSentinelKey = KEY_F24;
 // The sentinel of the second (consumer) interface: Play/Pause.
 constexpr std::uint8_t kInterfaceSentinelUsage = 0xCD;
 constexpr std::uint16_t kInterfaceSentinelKey = KEY_PLAYPAUSE;
+// Print Screen is KEY_SYSRQ: with Alt, the kernel's SysRq handler takes the
+// keys that follow.
+constexpr std::uint8_t kSysRqUsage = 0x46;
 constexpr char kUinputPath[] = "/dev/uinput";
 constexpr char kUinputAwayPath[] = "/dev/uinput.away";
 
@@ -61,6 +69,8 @@ public:
         if (keyboard_) keyboard_->releaseAll();
         if (driver_.running()) driver_.stop();
         if (access(kUinputAwayPath, F_OK) == 0) rename(kUinputAwayPath, kUinputPath);
+        std::string error;
+        if (!setUinputModuleLoaded(true, &error)) std::fprintf(stderr, "%s\n", error.c_str());
     }
 
 private:
@@ -175,7 +185,7 @@ private:
         // until the device holds the key down.
         // The state is read on a node of its own: EVIOCGKEY drops the
         // reader's queued key events.
-        const auto key = linuxKeyFromUsage({kUsagePageKeyboard, p.usage});
+        const auto key = reportedKeyFromUsage({kUsagePageKeyboard, p.usage});
         if (!key || !reader_.isOpen()) return;
         EvdevNode state;
         check(state.open(reader_.devnode()), "cannot open " + reader_.devnode());
@@ -188,18 +198,18 @@ private:
     }
     void exec(const step::Release& r) { check(keyboard_->release(r.usage), "release failed"); }
 
-    std::vector<InstanceInfo> instancesOfKeyboard() {
+    std::vector<InstanceInfo> instancesOfKeyboard() { return instancesOf(keyboard_->description); }
+    std::vector<InstanceInfo> instancesOf(const KeyboardDescription& d) {
         std::vector<InstanceInfo> mine;
         for (auto& i : bus_.instances()) {
-            if (i.vendor == keyboard_->description.vendor && i.product == keyboard_->description.product)
-                mine.push_back(i);
+            if (i.vendor == d.vendor && i.product == d.product) mine.push_back(i);
         }
         return mine;
     }
 
     void exec(const step::ExpectInstance& e) {
         std::vector<InstanceInfo> found;
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(e.withinMs);
         while ((found = instancesOfKeyboard()).size() != e.count && std::chrono::steady_clock::now() < end) {
             pump();
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -294,8 +304,8 @@ private:
 
     void exec(const step::ExpectCloneGone& e) {
         check(clone_.isOpen(), "no virtual keyboard to read");
-        std::vector<KeyOut> events;
-        std::uint32_t scan = 0;
+        std::vector<KeyOut> events = std::exchange(cloneTail_, {});
+        std::uint32_t scan = std::exchange(cloneTailScan_, 0);
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (!clone_.lost() && std::chrono::steady_clock::now() < end) {
             auto ev = clone_.next(20);
@@ -396,6 +406,26 @@ private:
         check(reader_.setRepeat(s.keyboardDelayMs, s.keyboardPeriodMs), "cannot set the keyboard's autorepeat");
     }
 
+    void exec(const step::Run& r) {
+        const std::string error = r.action();
+        check(error.empty(), r.what + ": " + error);
+    }
+
+    void exec(const step::ExpectSoon& e) {
+        check(clone_.isOpen(), "no virtual keyboard to read");
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(e.timeoutMs);
+        for (;;) {
+            for (std::uint8_t usage : e.taps) check(keyboard_->press(usage) && keyboard_->release(usage), "tap failed");
+            auto events = roundTrip(clone_, &reader_, 5000);
+            check(events.has_value(), "the sentinel key did not reach the virtual keyboard");
+            const auto keys = withoutRepeats(*events);
+            if (keys == e.events) return;
+            check(std::chrono::steady_clock::now() < end,
+                  "virtual keyboard still sends " + describe(keys) + ", expected " + describe(e.events));
+            exec(step::Wait{50});
+        }
+    }
+
     void exec(const step::ReaderGrab& g) { check(reader_.grab(g.on), "the plain reader cannot change its grab"); }
 
     void exec(const step::Wait& w) {
@@ -406,6 +436,249 @@ private:
         }
     }
 
+    void exec(const step::KeyboardRepeat& r) {
+        check(reader_.setRepeat(r.delayMs, r.periodMs), "cannot set the keyboard's autorepeat");
+    }
+
+    void exec(const step::UinputModule& u) {
+        std::string error;
+        check(setUinputModuleLoaded(u.loaded, &error), error);
+    }
+
+    void exec(const step::TriggerChange&) {
+        check(reader_.isOpen() && triggerChange(reader_.devnode()), "cannot trigger \"change\" for the keyboard");
+    }
+
+    void exec(const step::SuspendResume&) {
+        std::string error;
+        check(suspendAndResume(&error), "suspend and resume failed: " + error);
+    }
+
+    // Whether a node holds any key down now (EVIOCGKEY on a node of its
+    // own, since the ioctl drops the reader's queued key events).
+    static std::string keysDown(const EvdevNode& node) {
+        EvdevNode state;
+        if (!state.open(node.devnode())) return "(cannot open " + node.devnode() + ")";
+        std::string down;
+        for (unsigned code = 1; code < KEY_CNT; ++code) {
+            if (state.keyDown(static_cast<std::uint16_t>(code))) down += " " + std::to_string(code);
+        }
+        return down;
+    }
+
+    void exec(const step::ExpectNoKeyDown&) {
+        check(clone_.isOpen(), "no virtual keyboard to read");
+        check(roundTrip(clone_, &reader_, 5000).has_value(), "the sentinel key did not reach the virtual keyboard");
+        const std::string down = keysDown(clone_);
+        check(down.empty(), "keys left down on the virtual keyboard:" + down);
+    }
+
+    void readCloneTail(int timeoutMs) {
+        if (!clone_.isOpen()) return;
+        while (auto ev = clone_.next(timeoutMs)) {
+            if (ev->type == EV_MSC && ev->code == MSC_SCAN) cloneTailScan_ = static_cast<std::uint32_t>(ev->value);
+            if (ev->type != EV_KEY) continue;
+            cloneTail_.push_back({cloneTailScan_, ev->code, ev->value});
+            cloneTailScan_ = 0;
+            timeoutMs = 0;
+        }
+    }
+
+    void exec(const step::LoseBus&) {
+        const bool unit = driver_.isUnit();
+        const int restartsBefore = unit ? driver_.restarts() : 0;
+        const pid_t bus = systemBusPid(unit);
+        check(bus > 0 && kill(bus, SIGKILL) == 0, "cannot kill the system bus daemon");
+        if (unit) {
+            check(driver_.waitRestarted(20000), "the driver unit was not started again after the bus came back");
+            check(driver_.restarts() > restartsBefore, "systemd did not count a restart of the driver");
+        } else {
+            // The virtual keyboard's last events must be read before it
+            // goes: once it is gone, the kernel keeps them from its readers.
+            const int status = driver_.waitExit(5000, [this] { readCloneTail(10); });
+            readCloneTail(0);
+            check(status != -1, "the driver still runs 5 s after losing the system bus");
+            check(status != 0, "the driver exited with status 0 after losing the system bus");
+            check(startSystemBus(), "cannot start the system bus again");
+        }
+        bus_.reconnect();
+        lastPath_.clear();  // a new driver process numbers its objects anew
+    }
+
+    // Reads whatever a virtual keyboard has sent and keeps its key state:
+    // presses and releases seen, keys down now.
+    struct CloneTally {
+        std::set<std::uint16_t> down;
+        long presses = 0, releases = 0;
+        void add(std::uint16_t code, std::int32_t value) {
+            if (value == 1) {
+                down.insert(code);
+                ++presses;
+            } else if (value == 0) {
+                down.erase(code);
+                ++releases;
+            }
+        }
+        void read(EvdevNode& clone) {
+            while (auto ev = clone.next(0)) {
+                if (ev->type == EV_KEY) add(ev->code, ev->value);
+            }
+        }
+    };
+
+    void exec(const step::RandomStorm& s) {
+        auto second = plugUhidKeyboard(*s.second);
+        check(second != nullptr, "cannot create the second keyboard");
+        EvdevNode secondClone;
+        openNode(*second, NodeKind::VirtualClone, secondClone);
+        std::vector<InstanceInfo> secondInstances;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while ((secondInstances = instancesOf(*s.second)).size() != 1 && std::chrono::steady_clock::now() < end) {
+            second->pump(20);
+        }
+        check(secondInstances.size() == 1, "the second keyboard has no instance");
+        check(roundTrip(*second, kSentinelUsage, kSentinelKey, secondClone, nullptr, 5000).has_value(),
+              "the second keyboard's keys do not reach its virtual keyboard");
+
+        struct Side {
+            TestKeyboard* keyboard;
+            EvdevNode* clone;
+            std::string path;
+            std::set<std::uint8_t> held;
+            CloneTally tally;
+        };
+        Side sides[2] = {{keyboard_.get(), &clone_, lastPath_, {}, {}},
+                         {second.get(), &secondClone, secondInstances.front().path, {}, {}}};
+        // Every usage the kernel gives a key, the two pairs that share one
+        // (0x31/0x32, 0x4C/0xD8) among them; never the sentinel.
+        std::vector<std::uint8_t> usages;
+        for (unsigned u = 4; u <= 0xE7; ++u) {
+            if (u != kSentinelUsage && u != kSysRqUsage && reportedKeyFromUsage({kUsagePageKeyboard, u}))
+                usages.push_back(static_cast<std::uint8_t>(u));
+        }
+        std::mt19937 random(s.seed);
+        std::vector<std::uint8_t> table(256);
+        // Every table has been answered, and everything each keyboard sent
+        // before its sentinel has come through.
+        const auto sync = [&] {
+            check(bus_.waitForAnswers(0, 10000), "SetProperties answers do not come");
+            check(bus_.failedAnswers() == 0, std::to_string(bus_.failedAnswers()) +
+                                                 " SetProperties calls failed, the first with " + bus_.firstFailure());
+            for (Side& side : sides) {
+                const auto events = roundTrip(*side.keyboard, kSentinelUsage, kSentinelKey, *side.clone, nullptr, 5000);
+                check(events.has_value(), "the sentinel key did not come through");
+                for (const KeyOut& k : *events) side.tally.add(k.code, k.value);
+            }
+        };
+        const auto isModifier = [](std::uint8_t u) { return u >= 0xE0 && u <= 0xE7; };
+        for (int i = 0; i < s.swaps; ++i) {
+            // The sentinel stays itself, and no other key becomes it or
+            // SysRq (Print Screen), which the kernel's SysRq handler takes.
+            for (auto& b : table) {
+                do b = static_cast<std::uint8_t>(random());
+                while (b == kSentinelUsage || b == kSysRqUsage);
+            }
+            table[kSentinelUsage] = kSentinelUsage;
+            // The tables go out without waiting for each answer (a few
+            // dozen in flight), so that they meet the keys at every point.
+            Side& target = sides[random() % 2];
+            check(bus_.sendKeymap(target.path, table), "cannot send SetProperties");
+            if (i % 16 == 15) check(bus_.waitForAnswers(16, 5000), "SetProperties answers do not come");
+
+            Side& side = sides[random() % 2];
+            const auto heldKeys = std::count_if(side.held.begin(), side.held.end(), [&](auto u) { return !isModifier(u); });
+            if (!side.held.empty() && (random() % 2 == 0 || heldKeys >= 5)) {
+                auto it = side.held.begin();
+                std::advance(it, random() % side.held.size());
+                const std::uint8_t usage = *it;
+                side.held.erase(it);
+                check(side.keyboard->release(usage), "release failed");
+            } else {
+                const std::uint8_t usage = usages[random() % usages.size()];
+                side.held.insert(usage);
+                check(side.keyboard->press(usage), "press failed");
+            }
+            for (Side& each : sides) each.tally.read(*each.clone);
+            if (i % 1000 == 999) {
+                sync();
+                for (Side& each : sides) {
+                    check(each.tally.down.size() <= each.held.size(),
+                          std::to_string(each.tally.down.size()) + " keys down on a virtual keyboard whose keyboard holds " +
+                              std::to_string(each.held.size()));
+                }
+            }
+        }
+        for (Side& side : sides) {
+            check(side.keyboard->releaseAll(), "release failed");
+            side.held.clear();
+        }
+        sync();
+        long checked = 0;
+        for (Side& side : sides) {
+            const std::string down = keysDown(*side.clone);
+            check(down.empty(), "keys left down on a virtual keyboard:" + down);
+            check(side.tally.down.empty() && side.tally.presses == side.tally.releases,
+                  std::to_string(side.tally.presses) + " presses but " + std::to_string(side.tally.releases) +
+                      " releases on a virtual keyboard");
+            checked += side.tally.presses + side.tally.releases;
+        }
+        std::printf("           %d table swaps, %ld key events checked on two virtual keyboards\n", s.swaps, checked);
+        secondClone.close();
+    }
+
+    // The driver's descriptors once they stay the same for 100 ms: udev
+    // events that the driver is still reading open sysfs files for a moment.
+    std::vector<std::string> settledDescriptors(pid_t pid) {
+        auto last = openDescriptors(pid);
+        for (int i = 0; i < 20; ++i) {
+            if (keyboard_) keyboard_->pump(100);
+            else std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            auto now = openDescriptors(pid);
+            if (now == last) break;
+            last = std::move(now);
+        }
+        return last;
+    }
+
+    void exec(const step::ReplugCycles& c) {
+        const KeyboardDescription& d = keyboard_->description;
+        const pid_t pid = driver_.pid();
+        const auto before = settledDescriptors(pid);
+        check(!before.empty(), "cannot read the driver's descriptors");
+        std::size_t signalsSeen = bus_.managerSignals().size();
+        for (int i = 0; i < c.cycles; ++i) {
+            // The instance of this plug must be there before keys go down.
+            if (i > 0) {
+                const std::string path = bus_.waitForAdded(signalsSeen, 5000, [this] { keyboard_->pump(0); });
+                check(!path.empty(), "cycle " + std::to_string(i) + ": no new instance");
+                signalsSeen = bus_.managerSignals().size();
+                lastPath_ = path;
+            }
+            for (std::uint8_t usage : c.held) check(keyboard_->press(usage), "press failed");
+            clone_.close();
+            reader_.close();
+            keyboard_.reset();
+            keyboard_ = plugUhidKeyboard(d);
+            check(keyboard_ != nullptr, "cannot create the test keyboard again");
+        }
+        openNode(*keyboard_, NodeKind::Keyboard, reader_);
+        exec(step::ExpectInstance{std::nullopt, true});
+        exec(step::ExpectNoKeyDown{});
+        const auto clones = findEventNodes(d.vendor, d.product, NodeKind::VirtualClone);
+        check(clones.size() == 1, std::to_string(clones.size()) + " virtual keyboards after the cycles");
+        check(instancesOf(d).size() == 1, "more than one instance after the cycles");
+        const auto after = settledDescriptors(pid);
+        const auto list = [](const std::vector<std::string>& fds) {
+            std::string text;
+            for (const auto& fd : fds) text += " " + fd;
+            return text;
+        };
+        check(after.size() == before.size(), "the driver's descriptors before the cycles:" + list(before) +
+                                                 "; after:" + list(after));
+        std::printf("           %d unplug/plug cycles; driver descriptors %zu before, %zu after\n", c.cycles,
+                    before.size(), after.size());
+    }
+
     DriverProcess driver_;
     DriverBus bus_;
     std::unique_ptr<TestKeyboard> keyboard_;
@@ -414,6 +687,10 @@ private:
     std::unique_ptr<TestKeyboard> interface_;
     EvdevNode interfaceClone_;
     std::string lastPath_;
+    // Key events read from the virtual keyboard while waiting for the
+    // driver to end; ExpectCloneGone starts with them.
+    std::vector<KeyOut> cloneTail_;
+    std::uint32_t cloneTailScan_ = 0;
     std::size_t stepIndex_ = 0;
 };
 

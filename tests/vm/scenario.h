@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <variant>
@@ -48,6 +49,8 @@ struct ExpectInstance {
     bool fresh = false;
     bool grabbed = true;
     std::size_t count = 1;
+    // How long the instance may take to appear.
+    int withinMs = 5000;
 };
 // The object manager sent InterfacesAdded / InterfacesRemoved for the
 // keyboard node's instance.
@@ -96,6 +99,56 @@ struct SetRepeat { int cloneDelayMs, clonePeriodMs, keyboardDelayMs, keyboardPer
 struct Wait { int ms; };
 // Another program (the plain reader) takes or gives up the keyboard.
 struct ReaderGrab { bool on; };
+// An action outside the runner (another unit, a user's files, a bus
+// signal); it returns "" or what went wrong.
+struct Run {
+    std::string what;
+    std::function<std::string()> action;
+};
+// For a change that another process makes: taps the keys again until the
+// virtual keyboard sends `events` for them (at most `timeoutMs`).
+struct ExpectSoon {
+    std::vector<std::uint8_t> taps;
+    std::vector<KeyOut> events;
+    int timeoutMs = 10000;
+};
+// Autorepeat of the keyboard alone (EVIOCSREP on its node). A key held
+// while nobody reads fills a reader's queue with repeats (64 events, about
+// 1.2 s at the kernel's default rate), and the kernel then drops the queue.
+struct KeyboardRepeat { int delayMs, periodMs; };
+// uinput's module is loaded or not (unloaded, as before a late load);
+// loaded again after the scenario.
+struct UinputModule { bool loaded; };
+// udev's "change" for the keyboard's node (udevadm trigger).
+struct TriggerChange {};
+// Every device is suspended and resumed: the kernel releases every held
+// key without a scan code.
+struct SuspendResume {};
+// After the last action: no key is down on the virtual keyboard (EVIOCGKEY).
+struct ExpectNoKeyDown {};
+// The system bus daemon dies. The driver must end with a failure status,
+// its virtual keyboard gone; as a unit, systemd must start it again. The
+// bus is back afterwards (a child driver is not restarted: StartDriver).
+struct LoseBus {};
+// `swaps` random tables set on the instances of two keyboards at once (the
+// plugged one and `second`), each followed by a random press or release of
+// a random key on either keyboard; then every key is released. Neither
+// virtual keyboard may hold more keys than its keyboard does at the checks
+// in between, and none may hold a key at the end. Prints the count of
+// checked events.
+struct RandomStorm {
+    const KeyboardDescription* second;
+    int swaps;
+    std::uint32_t seed;
+};
+// `cycles` times: press `held` on the plugged keyboard once its instance
+// is there, unplug it and plug it in again. Then exactly one instance and
+// one virtual keyboard remain, the driver's descriptors are back to their
+// count before the first cycle, and no key is down.
+struct ReplugCycles {
+    int cycles;
+    std::vector<std::uint8_t> held;
+};
 }  // namespace step
 
 using Step = std::variant<step::StartDriver, step::StopDriver, step::Plug, step::Unplug, step::PlugInterface,
@@ -103,7 +156,10 @@ using Step = std::variant<step::StartDriver, step::StopDriver, step::Plug, step:
                           step::ExpectAddedSignal, step::ExpectRemovedSignal, step::ExpectNoInstance, step::Expect,
                           step::ExpectReader, step::ExpectInterfaceKeys, step::ExpectCloneGone, step::ExpectGrabbed,
                           step::SetTable, step::NobodyReadsButCannotSet, step::UinputAvailable, step::SetLed,
-                          step::ExpectLedReport, step::SetRepeat, step::Wait, step::ReaderGrab>;
+                          step::ExpectLedReport, step::SetRepeat, step::Wait, step::ReaderGrab, step::Run,
+                          step::ExpectSoon, step::UinputModule, step::TriggerChange, step::SuspendResume,
+                          step::ExpectNoKeyDown, step::LoseBus, step::RandomStorm, step::ReplugCycles,
+                          step::KeyboardRepeat>;
 
 struct Scenario {
     std::string name;

@@ -111,6 +111,80 @@ TEST(WriteFileAtomically, ReplacesASymlinkItselfNotItsTarget) {
     EXPECT_EQ(out, bytesOf("new"));
 }
 
+// A link at the written path, as dotfile managers make: what it leads to is
+// replaced, in its own folder, and every link stays as it was.
+TEST(WriteFileThroughLinks, ReplacesWhatTheLinksLeadToAndKeepsTheLinks) {
+    struct File {
+        const char* path;
+        const char* content;
+        mode_t mode;
+    };
+    struct Link {
+        const char* path;
+        const char* text;  // relative, or under the test folder when it starts with '/'
+    };
+    const struct {
+        const char* what;
+        std::vector<File> files;
+        std::vector<Link> links;
+        ErrorCode expected;
+        const char* lands;  // the file that holds the new bytes afterwards; null: none changes
+        mode_t mode;        // its mode then
+    } cases[] = {
+        {"link to a file in another folder", {{"dot/v.prefs", "old", 0644}}, {{"prefs/p", "/dot/v.prefs"}}, 0,
+         "dot/v.prefs", 0644},
+        {"relative link to a relative link",
+         {{"dot/v.prefs", "old", 0640}},
+         {{"prefs/p", "../mid/q"}, {"mid/q", "../dot/v.prefs"}},
+         0, "dot/v.prefs", 0640},
+        {"link to nothing, in a folder that exists", {}, {{"prefs/p", "../dot/new.prefs"}}, 0, "dot/new.prefs", 0600},
+        {"link to nothing, in a folder that does not exist", {}, {{"prefs/p", "/gone/new.prefs"}}, -ENOENT, nullptr, 0},
+        {"links that lead to each other", {}, {{"prefs/p", "q"}, {"prefs/q", "p"}}, -ELOOP, nullptr, 0},
+        {"a plain file keeps its mode", {{"prefs/p", "old", 0644}}, {}, 0, "prefs/p", 0644},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        for (const char* folder : {"prefs", "dot", "mid"}) std::filesystem::create_directories(dir / folder);
+        for (const auto& f : c.files) {
+            writeTestFile(dir / f.path, bytesOf(f.content));
+            ASSERT_EQ(::chmod((dir / f.path).c_str(), f.mode), 0);
+        }
+        for (const auto& l : c.links) {
+            const std::string text = l.text[0] == '/' ? dir.path() + l.text : l.text;
+            ASSERT_EQ(::symlink(text.c_str(), (dir / l.path).c_str()), 0);
+        }
+
+        std::string written = "stale";
+        EXPECT_EQ(vexa::files::writeFileThroughLinks(dir / "prefs/p", bytesOf("new"), &written), c.expected);
+        if (c.lands != nullptr) {
+            EXPECT_EQ(written, std::filesystem::canonical(dir.path()).string() + "/" + c.lands);
+            Bytes out;
+            ASSERT_EQ(readRegularFile(dir / c.lands, out), 0);
+            EXPECT_EQ(out, bytesOf("new"));
+            struct stat st {};
+            ASSERT_EQ(::stat((dir / c.lands).c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, c.mode);
+        }
+        for (const auto& f : c.files) {
+            if (c.lands != nullptr && std::string(f.path) == c.lands) continue;
+            Bytes out;
+            ASSERT_EQ(readRegularFile(dir / f.path, out), 0);
+            EXPECT_EQ(out, bytesOf(f.content)) << f.path;
+        }
+        for (const auto& l : c.links) {
+            std::error_code ec;
+            const auto text = std::filesystem::read_symlink(dir / l.path, ec);
+            EXPECT_FALSE(ec) << l.path << " is no longer a link";
+            EXPECT_EQ(text.string(), l.text[0] == '/' ? dir.path() + l.text : l.text);
+        }
+        // No temporary file is left anywhere.
+        for (const auto& e : std::filesystem::recursive_directory_iterator(dir.path())) {
+            EXPECT_NE(e.path().filename().string().front(), '.') << e.path();
+        }
+    }
+}
+
 TEST(WriteFileAtomically, AFailedWriteLeavesTheOldStateAndNoTemporary) {
     TempDir dir;
     // Missing folder.

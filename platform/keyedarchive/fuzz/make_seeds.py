@@ -2,7 +2,9 @@
 suite's encoder: the suite's own form, the platform's other forms (immutable
 classes, NS.string / NS.data objects, shared objects), every value kind, and
 objects of classes the decoder keeps as they are (NSNull, NSURL, NSUUID,
-NSSet, a number above INT64_MAX, number keys, objects in a cycle)."""
+NSSet, a number above INT64_MAX, number keys, objects in a cycle), and
+damaged objects it keeps as they are (texts holding a NUL, objects of the
+classes it reads laid out otherwise)."""
 
 import os
 import plistlib
@@ -69,6 +71,17 @@ seeds = {
         DICT,
         {"next": UID(17), "count": -5, "$class": UID(29)},
         {"$classname": "VXNode", "$classes": ["VXNode", "NSObject"]}]),
+    "damaged-kinds": archive([
+        {"NS.keys": [UID(i) for i in range(2, 9)], "NS.objects": [UID(i) for i in range(9, 16)], "$class": UID(16)},
+        "VexaKeyMap", "nul", "nul16", "nul string", "no string", "uneven", "holds null",
+        {"NS.keys": [UID(17), UID(4)], "NS.objects": [UID(18), UID(10)], "$class": UID(16)},
+        "a\0b", "\u00e9\0\u00e9",
+        {"NS.string": "x\0y", "$class": UID(19)},
+        {"NS.bytes": b"xy", "$class": UID(19)},
+        {"NS.keys": [UID(2), UID(3)], "NS.objects": [UID(4)], "$class": UID(16)},
+        {"NS.keys": [UID(2)], "NS.objects": [UID(0)], "$class": UID(16)},
+        MDICT, "Vexa Orla ANSI", table(5),
+        {"$classname": "NSString", "$classes": ["NSString", "NSObject"]}]),
     "empty-root": archive([{"NS.keys": [], "NS.objects": [], "$class": UID(2)}, MDICT]),
 }
 

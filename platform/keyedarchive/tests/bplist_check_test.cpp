@@ -68,8 +68,10 @@ TEST(BinaryPlistCheck, RefusesWhatLibplistCannotReadSafely) {
         {"set", rawBinaryPlist({{0xC0}}, 0)},
         {"null", rawBinaryPlist({{0x00}}, 0)},
         {"unknown marker", rawBinaryPlist({{0x70}}, 0)},
-        {"NUL inside an ASCII text (libplist asserts)", rawBinaryPlist({{0x53, 'a', 0, 'b'}}, 0)},
-        {"NUL inside a UTF-16 text", rawBinaryPlist({{0x62, 0, 'a', 0, 0}}, 0)},
+        {"NUL inside an ASCII key (libplist asserts on reading it)",
+         rawBinaryPlist({{0xD1, 1, 2}, {0x53, 'a', 0, 'b'}, {0x09}}, 0, 1)},
+        {"NUL inside a UTF-16 key", rawBinaryPlist({{0xD1, 1, 2}, {0x62, 0, 'a', 0, 0}, {0x09}}, 0, 1)},
+        {"NUL inside an ASCII text that is not ASCII", rawBinaryPlist({{0x53, 'a', 0, 0xC3}}, 0)},
         {"3-byte UID", rawBinaryPlist({{0x82, 0, 0, 1}}, 0)},
         {"16-byte integer of 2^64 (libplist keeps only its low half)",
          rawBinaryPlist({{0x14, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0}}, 0)},
@@ -91,6 +93,48 @@ TEST(BinaryPlistCheck, RefusesWhatLibplistCannotReadSafely) {
         // And the whole decoder refuses it without crashing.
         EXPECT_EQ(vexa::archive::unarchiveRootObject(c.bytes), std::nullopt);
     }
+}
+
+}  // namespace
+
+namespace {
+
+std::string textOf(plist_t node) {
+    std::uint64_t length = 0;
+    const char* s = plist_get_string_ptr(node, &length);
+    return s != nullptr ? std::string(s, length) : "(not a text)";
+}
+
+// libplist cuts an ASCII text at its first NUL; the readable form of a list
+// holding such texts (one long enough that offsets take two bytes) gives
+// libplist every text whole, beside the others.
+TEST(BinaryPlistCheck, LibplistReadsTextsHoldingNulWhole) {
+    const std::string longText = std::string(150, 'x') + '\0' + std::string(149, 'y');
+    const std::vector<std::string> expected{std::string("a\0b", 3), std::string("\0", 1), "plain", longText,
+                                            std::string("a\0b", 3), std::string("\0\xC3\xA9", 3)};
+    Bytes longObject{0x5F, 0x11, 0x01, 0x2C};
+    longObject.insert(longObject.end(), longText.begin(), longText.end());
+    const Objects objects{rawArray({1, 2, 3, 4, 1, 5}, 1), {0x53, 'a', 0, 'b'}, {0x51, 0},
+                          {0x55, 'p', 'l', 'a', 'i', 'n'}, longObject, {0x62, 0, 0, 0, 0xE9}};
+    const auto readable = vexa::archive::readableBinaryPlist(rawBinaryPlist(objects, 0, 1));
+    ASSERT_TRUE(readable.has_value());
+    plist_t list = nullptr;
+    plist_from_bin(reinterpret_cast<const char*>(readable->data()), static_cast<std::uint32_t>(readable->size()),
+                   &list);
+    ASSERT_NE(list, nullptr);
+    std::vector<std::string> texts;
+    for (std::uint32_t i = 0; i < plist_array_get_size(list); ++i) {
+        texts.push_back(textOf(plist_array_get_item(list, i)));
+    }
+    plist_free(list);
+    EXPECT_EQ(texts, expected);
+    // Nothing to change: the bytes as they were.
+    const Bytes plain = rawBinaryPlist({objects[3]}, 0);
+    EXPECT_EQ(vexa::archive::readableBinaryPlist(plain), plain);
+    // Where libplist could not read them whole, they are refused.
+    EXPECT_FALSE(isWellFormedBinaryPlist(rawBinaryPlist({objects[1]}, 0), {.nulInTexts = false}));
+    EXPECT_FALSE(isWellFormedBinaryPlist(rawBinaryPlist({objects[5]}, 0), {.nulInTexts = false}));
+    EXPECT_TRUE(isWellFormedBinaryPlist(plain, {.nulInTexts = false}));
 }
 
 }  // namespace

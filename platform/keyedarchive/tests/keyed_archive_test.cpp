@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <string_view>
 
 #include "plist_builder.h"
 
@@ -223,32 +225,6 @@ TEST(KeyedArchive, RefusesMalformedGraphs) {
              const auto self = b.next();
              return b.add(b.arrayObject({self}, cls));
          }},
-        {"NS.string holds data",
-         [](ArchiveBuilder& b) {
-             const auto cls = b.classRecord("NSString", {"NSString", "NSObject"});
-             plist_t s = plist_new_dict();
-             plist_dict_set_item(s, "NS.string", plist_new_data("ab", 2));
-             plist_dict_set_item(s, "$class", plist_new_uid(cls));
-             return b.add(b.dictObject({2}, {b.add(s)}, 1));
-         }},
-        {"NS.data holds text",
-         [](ArchiveBuilder& b) {
-             const auto cls = b.classRecord("NSData", {"NSData", "NSObject"});
-             plist_t s = plist_new_dict();
-             plist_dict_set_item(s, "NS.data", plist_new_string("ab"));
-             plist_dict_set_item(s, "$class", plist_new_uid(cls));
-             return b.add(b.dictObject({2}, {b.add(s)}, 1));
-         }},
-        {"NSDate without NS.time",
-         [](ArchiveBuilder& b) {
-             const auto cls = b.classRecord("NSDate", {"NSDate", "NSObject"});
-             plist_t s = plist_new_dict();
-             plist_dict_set_item(s, "$class", plist_new_uid(cls));
-             return b.add(b.dictObject({2}, {b.add(s)}, 1));
-         }},
-        {"value is a bare UID object", [](ArchiveBuilder& b) {
-             return b.add(b.dictObject({2}, {b.add(plist_new_uid(3))}, 1));
-         }},
         {"fan-out past the expansion budget",
          [](ArchiveBuilder& b) {
              // 24 arrays, each holding the next one twice: 2^24 objects expanded.
@@ -266,6 +242,111 @@ TEST(KeyedArchive, RefusesMalformedGraphs) {
         ASSERT_EQ(b.string("v"), 3u);
         const auto root = c.build(b);
         EXPECT_EQ(unarchiveRootObject(b.finish(root)), std::nullopt);
+    }
+}
+
+// Texts in which withNul turns each '#' into a NUL.
+const char* const kMarked[] = {"nul#text#", "#nul#long text, longer than 15#", "#nul#string"};
+
+// The archive with the texts of kMarked holding NULs (libplist makes no
+// text holding a NUL; it writes ASCII texts as they are).
+std::vector<std::uint8_t> withNul(std::vector<std::uint8_t> archive) {
+    for (const std::string_view marked : kMarked) {
+        for (auto at = archive.begin();
+             (at = std::search(at, archive.end(), marked.begin(), marked.end())) != archive.end();
+             at += static_cast<std::ptrdiff_t>(marked.size())) {
+            std::replace(at, at + static_cast<std::ptrdiff_t>(marked.size()), std::uint8_t{'#'}, std::uint8_t{0});
+        }
+    }
+    return archive;
+}
+
+// A damaged object kept as an opaque value beside what the caller reads, and
+// written back as it was; where the caller reads it, the archive is refused.
+TEST(KeyedArchive, KeepsDamagedObjectsUnlessTheCallerReadsThem) {
+    // Each builds a damaged object; `b` holds an NSDictionary class record at 1.
+    const BadArchive cases[] = {
+        {"text holding a NUL", [](ArchiveBuilder& b) { return b.string(kMarked[0]); }},
+        {"long text holding NULs", [](ArchiveBuilder& b) { return b.string(kMarked[1]); }},
+        {"NSString whose NS.string holds a NUL",
+         [](ArchiveBuilder& b) {
+             const auto cls = b.classRecord("NSString", {"NSString", "NSObject"});
+             return b.add(b.object({{"NS.string", plist_new_string(kMarked[2])}}, cls));
+         }},
+        {"NSString without NS.string",
+         [](ArchiveBuilder& b) {
+             const auto cls = b.classRecord("NSMutableString", {"NSMutableString", "NSString", "NSObject"});
+             return b.add(b.object({{"NS.bytes", plist_new_data("ab", 2)}}, cls));
+         }},
+        {"NS.string holds data",
+         [](ArchiveBuilder& b) {
+             const auto cls = b.classRecord("NSString", {"NSString", "NSObject"});
+             return b.add(b.object({{"NS.string", plist_new_data("ab", 2)}}, cls));
+         }},
+        {"NS.data holds text",
+         [](ArchiveBuilder& b) {
+             const auto cls = b.classRecord("NSData", {"NSData", "NSObject"});
+             return b.add(b.object({{"NS.data", plist_new_string("ab")}}, cls));
+         }},
+        {"NSDate without NS.time",
+         [](ArchiveBuilder& b) { return b.add(b.object({}, b.classRecord("NSDate", {"NSDate", "NSObject"}))); }},
+        {"NSDictionary whose NS.keys and NS.objects differ in length",
+         [](ArchiveBuilder& b) { return b.add(b.dictObject({b.string("a"), b.string("b")}, {b.string("c")}, 1)); }},
+        {"NSDictionary holding $null", [](ArchiveBuilder& b) { return b.add(b.dictObject({b.string("a")}, {0}, 1)); }},
+        {"NSDictionary holding a number where a UID belongs",
+         [](ArchiveBuilder& b) {
+             plist_t d = b.dictObject({b.string("a")}, {}, 1);
+             plist_t objects = plist_new_array();
+             plist_array_append_item(objects, plist_new_uint(7));
+             plist_dict_set_item(d, "NS.objects", objects);
+             return b.add(d);
+         }},
+        {"NSArray without NS.objects",
+         [](ArchiveBuilder& b) { return b.add(b.object({}, b.classRecord("NSArray", {"NSArray", "NSObject"}))); }},
+        {"class record without $classname",
+         [](ArchiveBuilder& b) {
+             plist_t record = plist_new_dict();
+             plist_dict_set_item(record, "$classes", plist_new_array());
+             return b.add(b.dictObject({}, {}, b.add(record)));
+         }},
+        {"bare UID object", [](ArchiveBuilder& b) { return b.add(plist_new_uid(1)); }},
+        {"bare array object", [](ArchiveBuilder& b) { return b.add(uidArray({1})); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        // root {"x": damaged, "y": {"z": damaged}}
+        ArchiveBuilder b;
+        ASSERT_EQ(b.classRecord("NSDictionary", {"NSDictionary", "NSObject"}), 1u);
+        const auto damaged = c.build(b);
+        const auto inner = b.add(b.dictObject({b.string("z")}, {damaged}, 1));
+        const auto top = b.add(b.dictObject({b.string("x"), b.string("y")}, {damaged, inner}, 1));
+        const auto archive = withNul(b.finish(top));
+
+        const auto decoded = unarchiveRootObject(archive);
+        ASSERT_TRUE(decoded.has_value());
+        const Dictionary* root = decoded->get<Dictionary>();
+        ASSERT_NE(root, nullptr);
+        const Value* x = root->find("x");
+        const Value* y = root->find("y");
+        ASSERT_TRUE(x != nullptr && y != nullptr && y->get<Dictionary>() != nullptr);
+        EXPECT_NE(x->get<Opaque>(), nullptr);
+        EXPECT_EQ(*y, Value(Dictionary{{"z", *x}}));
+        const auto again = archivedDataWithRootObject(*decoded);
+        ASSERT_FALSE(again.empty());
+        EXPECT_EQ(unarchiveRootObject(again), decoded);
+
+        // Read along a path: damage on it refuses the archive, off it does not.
+        const KeyPath onX[] = {{"x"}}, onZ[] = {{"y", "z"}}, onY[] = {{"y"}}, elsewhere[] = {{"x", "w"}, {"v"}};
+        EXPECT_EQ(unarchiveRootObject(archive, onX), std::nullopt);
+        EXPECT_EQ(unarchiveRootObject(archive, onZ), std::nullopt);
+        EXPECT_EQ(unarchiveRootObject(archive, onY), decoded);
+        EXPECT_EQ(unarchiveRootObject(again, onY), decoded);
+        EXPECT_EQ(unarchiveRootObject(archive, elsewhere), std::nullopt);
+        EXPECT_EQ(unarchiveRootObject(archive, std::span<const KeyPath>(elsewhere + 1, 1)), decoded);
+        // And the damaged object as the root: refused.
+        ArchiveBuilder alone;
+        ASSERT_EQ(alone.classRecord("NSDictionary", {"NSDictionary", "NSObject"}), 1u);
+        EXPECT_EQ(unarchiveRootObject(withNul(alone.finish(c.build(alone)))), std::nullopt);
     }
 }
 

@@ -1,4 +1,4 @@
-#include "driver/hid_keycodes.h"
+#include "platform/input/hid_keycodes.h"
 
 #include <linux/input-event-codes.h>
 
@@ -67,38 +67,16 @@ constexpr std::array<std::uint16_t, 256> kKeyboardPage = {
     KEY_SLEEP, KEY_COFFEE, KEY_REFRESH, KEY_CALC, UNK, UNK, UNK, UNK,
 };
 
-// Reverse table: key code -> page-7 usage + 1 (0 = none). The lowest usage
-// wins where several give the same key.
-constexpr std::array<std::uint16_t, KEY_CNT> kReverse = [] {
-    std::array<std::uint16_t, KEY_CNT> r{};
-    for (int usage = 255; usage >= 0; --usage) {
-        const std::uint16_t key = kKeyboardPage[static_cast<std::size_t>(usage)];
-        if (key != NONE && key != UNK) r[key] = static_cast<std::uint16_t>(usage + 1);
-    }
-    return r;
-}();
-
 }  // namespace
 
-std::optional<std::uint16_t> linuxKeyFromUsage(HidUsage u) {
+std::optional<std::uint16_t> reportedKeyFromUsage(HidUsage u) {
     if (u.page == kUsagePageKeyboard && u.usage <= 255) {
         const std::uint16_t key = kKeyboardPage[u.usage];
-        if (key != NONE && key != UNK) return key;
-        return std::nullopt;
+        if (key == NONE) return std::nullopt;
+        return key;
     }
     if (u.page == kUsagePageConsumer && u.usage == kConsumerEject) return KEY_EJECTCD;
     return std::nullopt;
-}
-
-std::optional<std::uint16_t> reportedKeyFromUsage(HidUsage u) {
-    if (u.page == kUsagePageKeyboard && u.usage <= 255 && kKeyboardPage[u.usage] == UNK) return UNK;
-    return linuxKeyFromUsage(u);
-}
-
-std::optional<HidUsage> usageFromLinuxKey(std::uint16_t key) {
-    if (key == KEY_EJECTCD) return HidUsage{kUsagePageConsumer, kConsumerEject};
-    if (key >= kReverse.size() || kReverse[key] == 0) return std::nullopt;
-    return HidUsage{kUsagePageKeyboard, static_cast<std::uint32_t>(kReverse[key] - 1)};
 }
 
 }  // namespace vexa
