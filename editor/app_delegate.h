@@ -129,15 +129,18 @@ public:
     // Every way out passes here once: keyboard watching stops, the settings
     // reach the disk.
     void applicationWillTerminate();
-    // Enables a menu item that the delegate acts on: the keyboard items and
-    // the DIP switch item by their own rules, any other disabled.
+    // Enables a menu item that the delegate acts on (its action's name is
+    // the item's "delegateAction" property, set in the interface file): the
+    // keyboard items and the DIP switch item by their own rules, any other
+    // disabled.
     bool validateMenuItem(QAction* item);
     // The About window, made when it is first asked for.
     void showAboutWindow();
     AboutWinClass* aboutWindow() const;
 
     // Keyboard menu: item 0 is ANSI, item 1 is JIS. Selecting a keyboard
-    // shows its base page and fills the palette with its caps.
+    // shows its base page, fills the palette with its caps and, the first
+    // time an ANSI keyboard is attached, asks for its DIP switches.
     void selectKeyboard(KeymapTypeNumber type);
     void selectKeyboardByMenuItem(QAction* item);
     void selectKeyboard();
