@@ -2,7 +2,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -84,13 +83,4 @@ TEST(UnitFiles, NamesThatLeaveTheFoldersAreRefused) {
     vexa::test::ScopedEnv unitPath("SYSTEMD_UNIT_PATH", folder.c_str());
     EXPECT_FALSE(vexa::units::isSystemUnitInstalled("../outside.service"));
     EXPECT_FALSE(vexa::units::isSystemUnitInstalled(""));
-}
-
-TEST(UnitFiles, DefaultSearchPathIsTheSystemManagers) {
-    // Without the variable: systemd's own folders, among them the one
-    // packages install into.
-    vexa::test::ScopedEnv unitPath("SYSTEMD_UNIT_PATH", nullptr);
-    const std::vector<std::string> folders = vexa::units::systemUnitSearchPath();
-    EXPECT_NE(std::find(folders.begin(), folders.end(), "/etc/systemd/system"), folders.end());
-    EXPECT_NE(std::find(folders.begin(), folders.end(), "/lib/systemd/system"), folders.end());
 }
