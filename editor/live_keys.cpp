@@ -152,7 +152,6 @@ void AppDelegateClass::checkDriver() {
 std::optional<QSet<vexa::hid::Device*>> AppDelegateClass::connectedKeyboards() const {
     if (!hidManager) return std::nullopt;
     QSet<vexa::hid::Device*> keyboards;
-    keyboards.reserve(2);
     for (vexa::hid::Device* device : hidManager->copyDevices()) {
         if (GetKeymapType_ForDevice(device) != 0) keyboards.insert(device);
     }
