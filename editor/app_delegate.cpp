@@ -8,18 +8,23 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QScopedValueRollback>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTabBar>
 #include <QUrl>
 
+#include "about/about_win.h"
+#include "editor/editor_platform.h"
 #include "editor/key_button.h"
 #include "editor/keyboard_rules.h"
 #include "editor/keycap_palette.h"
 #include "errors/alerts.h"
 #include "keymap/keymap.h"
+#include "platform/hid/hid_manager.h"
 #include "platform/user/user.h"
 #include "prefs/prefs.h"
 #include "prefs/reconfigure.h"
+#include "ui_dip_switch_sheet.h"
 #include "ui_main_window.h"
 #include "ui_page_ansi.h"
 #include "ui_page_ansi_fn.h"
@@ -36,8 +41,9 @@ bool storedKeymapEquals(const vexa::archive::Dictionary& root, KeymapType type, 
 
 }  // namespace
 
-AppDelegateClass::AppDelegateClass()
+AppDelegateClass::AppDelegateClass(std::unique_ptr<EditorPlatform> platform)
     : userName_(vexa::user::userName()),
+      platform_(platform ? std::move(platform) : std::make_unique<LinuxEditorPlatform>()),
       window_(std::make_unique<QMainWindow>()),
       ui_(std::make_unique<Ui::MainWindow>()) {
     resourceFolders = resourceFoldersFor(QCoreApplication::applicationDirPath());
@@ -92,12 +98,8 @@ void AppDelegateClass::connectWindow() {
     keyboardTab->tabBar()->hide();
     connect(keyboardTab, &QTabWidget::currentChanged, this, &AppDelegateClass::keyboardPageDidChange);
 
-    connect(ui_->menuKeyboard, &QMenu::aboutToShow, this, [this] {
-        for (QAction* item : ui_->menuKeyboard->actions()) item->setEnabled(validateKeyboardMenuItem(item));
-    });
-    for (QAction* item : {ui_->actionKeyboardANSI, ui_->actionKeyboardJIS}) {
-        connect(item, &QAction::triggered, this, [this, item] { selectKeyboardByMenuItem(item); });
-    }
+    connectMenuItems();
+    connect(ui_->actionAbout, &QAction::triggered, this, &AppDelegateClass::showAboutWindow);
     connect(ui_->actionQuit, &QAction::triggered, this, &AppDelegateClass::terminate);
 
     connect(ui_->applyButton, &QPushButton::clicked, this, [this] { applyButton(ui_->applyButton); });
@@ -114,13 +116,6 @@ void AppDelegateClass::terminateWithMsgInfo(const QString& message, const QStrin
 }
 
 void AppDelegateClass::terminate() { QCoreApplication::quit(); }
-
-void AppDelegateClass::applicationDidFinishLaunching() {
-    bindSiblings();
-    loadSettingsAtStart();
-    selectKeyboard();
-    showMainWindow();
-}
 
 void AppDelegateClass::bindSiblings() {
     keyboardTab->bindSiblingsANSI();
@@ -144,6 +139,7 @@ void AppDelegateClass::selectKeyboard(KeymapTypeNumber type) {
         keyboardTab->selectKeymapType(type);
     }
     configureKeytopListForKeymapType(type);
+    showDipSwitchWindowIfFirstTimeToConnect();
 }
 
 void AppDelegateClass::selectKeyboardByMenuItem(QAction* item) { selectKeyboard(keymapTypeForMenuItem(item)); }
@@ -166,13 +162,6 @@ KeymapTypeNumber AppDelegateClass::keymapTypeForMenuItem(const QAction* item) {
         }
     }
     return vexa::pages::keymapTypeForMenuIndex(-1);
-}
-
-bool AppDelegateClass::isKeyboardConnectedForKeymapType(KeymapTypeNumber) const {
-    // Attached keyboards are known only through the HID manager that keyboard
-    // watching creates; this build has none yet, so no keyboard counts as
-    // attached and the editor starts on the ANSI pages.
-    return false;
 }
 
 const char* AppDelegateClass::user() const { return userName_.empty() ? nullptr : userName_.c_str(); }

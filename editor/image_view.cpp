@@ -8,5 +8,16 @@ ImageView::ImageView(QWidget* parent) : QLabel(parent) {
 
 void ImageView::setImageName(const QString& name) {
     imageName_ = name;
-    setPixmap(vexa::imageNamed(name).pixmap);
+    loaded_ = false;
+    if (isVisible()) loadImage();
+}
+
+void ImageView::showEvent(QShowEvent* event) {
+    if (!loaded_) loadImage();
+    QLabel::showEvent(event);
+}
+
+void ImageView::loadImage() {
+    setPixmap(vexa::imageNamed(imageName_).pixmap);
+    loaded_ = true;
 }

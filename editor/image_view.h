@@ -1,5 +1,7 @@
 // A picture on a keyboard page, shown from a named image of the application.
-// Key buttons read the image name to learn their keyboard type.
+// Key buttons read the image name to learn their keyboard type. The image is
+// decoded when the picture is first shown: the pages not shown at start
+// cost nothing to decode.
 #pragma once
 
 #include <QLabel>
@@ -15,6 +17,12 @@ public:
     QString imageName() const { return imageName_; }
     void setImageName(const QString& name);
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    void loadImage();
+
     QString imageName_;
+    bool loaded_ = false;
 };

@@ -24,6 +24,7 @@ KeyButtonClass::~KeyButtonClass() = default;
 
 void KeyButtonClass::awakeFromNib() {
     image_ = {};
+    imageIsCurrent_ = false;
 
     connect(this, &QAbstractButton::clicked, this, &KeyButtonClass::emitClicked, Qt::UniqueConnection);
 
@@ -108,8 +109,17 @@ void KeyButtonClass::setHighlighted(bool highlighted) {
 
 bool KeyButtonClass::isFirstResponder() const { return window()->focusWidget() == this; }
 
+const vexa::NamedImage& KeyButtonClass::image() const {
+    if (!imageIsCurrent_) {
+        // A key that takes no code shows no cap.
+        image_ = isAssignable() ? vexa::keytopImage(keycode(), keymapType()) : vexa::NamedImage{};
+        imageIsCurrent_ = true;
+    }
+    return image_;
+}
+
 void KeyButtonClass::keycodeDidChange() {
-    image_ = vexa::keytopImage(keycode(), keymapType());
+    imageIsCurrent_ = false;
     update();
     describeKeycode();
     if (isFirstResponder()) emit keycodeChangedWhileFocused(this);
@@ -122,9 +132,8 @@ void KeyButtonClass::paintEvent(QPaintEvent* event) {
     QPainter p(this);
     p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
     p.setClipPath(maskPath());
-    if (!image_.isNull()) {
-        const QPixmap& cap = image_.pixmap;
-        p.drawPixmap(labelFrame(), cap, QRectF(cap.rect()));
+    if (const vexa::NamedImage& cap = image(); !cap.isNull()) {
+        p.drawPixmap(labelFrame(), cap.pixmap, QRectF(cap.pixmap.rect()));
     }
     if (const std::optional<QColor> overlay = model_.overlayColor(isHighlighted())) {
         p.fillRect(event->rect(), *overlay);

@@ -56,8 +56,10 @@ public:
     KeyButtonClass* sibling() const;
     KeyButtonModel& model() { return model_; }
 
-    // The key cap image of the assigned output (null when there is none).
-    const vexa::NamedImage& image() const { return image_; }
+    // The key cap image of the assigned output (null when there is none),
+    // cut from its sheet when first asked for (painted, mostly): keys of a
+    // page never shown never decode their keyboard's sheet.
+    const vexa::NamedImage& image() const;
 
     // Highlighted: a pressed key of the keyboard, a held FN key, or the mouse
     // holding the button down.
@@ -103,6 +105,7 @@ private:
     void describeKeycode();
 
     KeyButtonModel model_{this};
-    vexa::NamedImage image_;
+    mutable vexa::NamedImage image_;
+    mutable bool imageIsCurrent_ = false;
     bool highlighted_ = false;
 };

@@ -3,6 +3,8 @@
 #include <memory>
 
 #include <QAction>
+#include <QLabel>
+#include <QMenuBar>
 #include <QFrame>
 #include <QMainWindow>
 #include <QMenu>
@@ -11,6 +13,7 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include "about/about_win.h"
 #include "editor/app_delegate.h"
 #include "editor/image_view.h"
 #include "editor/key_button.h"
@@ -18,6 +21,7 @@
 #include "editor/layout/keyboard_layout.h"
 #include "editor/named_images.h"
 #include "editor/tests/keys.h"
+#include "errors/app_identity.h"
 #include "keymap/keymap.h"
 
 namespace {
@@ -566,6 +570,25 @@ private slots:
         QCOMPARE(QString::fromUtf8(probe.readAllStandardOutput()),
                  QStringLiteral("text=Driver is not loaded.|detail=You need to install driver again.\n"
                                 "will-terminate\n"));
+    }
+
+    void aboutWindowOpensFromTheApplicationMenu() {
+        // The first menu holds About and Quit.
+        const QList<QAction*> first = app->mainWindow()->menuBar()->actions().front()->menu()->actions();
+        QAction* about = app->mainWindow()->findChild<QAction*>(QStringLiteral("actionAbout"));
+        QVERIFY(about != nullptr && first.contains(about));
+        about->trigger();
+        AboutWinClass* window = app->aboutWindow();
+        QVERIFY(window != nullptr && window->isVisible());
+        QCOMPARE(window->findChild<QLabel*>(QStringLiteral("verText"))->text(),
+                 QStringLiteral("Ver ") + QString::fromUtf8(vexa::appIdentity().shortVersion));
+        about->trigger();
+        QCOMPARE(app->aboutWindow(), window);  // one window, brought forward again
+        // Closed, it goes; the editor stays, though no other window is shown.
+        QSignalSpy lastWindowClosed(qApp, &QGuiApplication::lastWindowClosed);
+        window->close();
+        QTRY_VERIFY(app->aboutWindow() == nullptr);
+        QCOMPARE(lastWindowClosed.count(), 0);
     }
 };
 

@@ -201,6 +201,11 @@ std::vector<Device*> Manager::copyDevices() const {
     return all;
 }
 
+Device* Manager::addDevice(std::unique_ptr<Device> device) {
+    if (!device || devices_.count(device->syspath()) || !deviceMatchesAny(device->facts(), matchings_)) return nullptr;
+    return keep(std::move(device), watch_ != nullptr);
+}
+
 int Manager::onUdevEvent(sd_device_monitor*, sd_device* device, void* userdata) {
     auto* watch = static_cast<Watch*>(userdata);
     sd_device_action_t action{};
@@ -252,12 +257,17 @@ void Manager::consider(sd_device* hidraw, bool announceNow) {
     DeviceFacts facts{id->vendorId, id->productId, descriptor.topLevelCollections};
     if (!deviceMatchesAny(facts, matchings_)) return;
 
-    auto device = std::make_unique<Device>(syspath, std::move(devnode), std::move(facts), std::move(descriptor));
+    keep(std::make_unique<Device>(syspath, std::move(devnode), std::move(facts), std::move(descriptor)), announceNow);
+}
+
+Device* Manager::keep(std::unique_ptr<Device> device, bool announceNow) {
     Device* raw = device.get();
-    devices_.emplace(std::move(syspath), std::move(device));
-    if (!announceNow) return;
-    raw->announced_ = true;
-    if (matchCallback_) matchCallback_(matchContext_, 0, this, raw);
+    devices_.emplace(raw->syspath(), std::move(device));
+    if (announceNow) {
+        raw->announced_ = true;
+        if (matchCallback_) matchCallback_(matchContext_, 0, this, raw);
+    }
+    return raw;
 }
 
 void Manager::remove(const std::string& syspath) {

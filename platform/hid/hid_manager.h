@@ -120,10 +120,19 @@ public:
     // The devices currently matched.
     std::vector<Device*> copyDevices() const;
 
+    // A device found by other means than udev (a test's description of a
+    // keyboard) is taken as if udev had reported it: kept when it meets the
+    // criteria and its syspath is new, and announced at once while
+    // watching. The device kept, or null.
+    Device* addDevice(std::unique_ptr<Device> device);
+    // Forgets the device at `syspath` as udev's removal does.
+    void removeDevice(const std::string& syspath) { remove(syspath); }
+
 private:
     static int onUdevEvent(sd_device_monitor* monitor, sd_device* device, void* userdata);
     void dispatchUdev();
     void consider(sd_device* hidraw, bool announceNow);
+    Device* keep(std::unique_ptr<Device> device, bool announceNow);
     void remove(const std::string& syspath);
     void announcePending();
 
