@@ -11,7 +11,7 @@
 
 namespace usb = vexa::usb;
 
-bool is_orla_driver_installed(void) { return vexa::units::isSystemUnitInstalled(kOrlaDriverUnit); }
+bool is_orla_driver_installed(void) { return vexa::units::isSystemUnitInstalled(vexa::driverbus::kServiceUnit); }
 
 void get_device_info(std::uint32_t device, std::uint32_t* vendor, std::uint32_t* product,
                      std::uint32_t* deviceClass) {

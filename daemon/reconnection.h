@@ -17,9 +17,6 @@
 
 #include "errors/error_stack.h"
 
-// The unit whose file in systemd's unit search path means "the driver is installed".
-inline constexpr char kOrlaDriverUnit[] = "mirlan.driver.VexaOrla.service";
-
 extern "C" {
 
 // Whether the driver's unit file is in systemd's unit search path (and not masked).

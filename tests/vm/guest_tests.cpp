@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "daemon/reconnection.h"
+#include "driver/bus_names.h"
 #include "tests/vm/daemon_guest.h"
 #include "tests/vm/hid_table_check.h"
 #include "tests/vm/reconnect_guest.h"
@@ -366,7 +366,7 @@ int main(int argc, char** argv) {
         // One boot for every USB keyboard: the driver as a child process,
         // then the reconnection with the driver and the daemon as units.
         const int failed = run(usbScenarios());
-        return failed + run(reconnectScenarios(), kOrlaDriverUnit) > 0 ? 1 : 0;
+        return failed + run(reconnectScenarios(), vexa::driverbus::kServiceUnit) > 0 ? 1 : 0;
     }
     if (group == "unit") return run(unitScenarios(), "mirlan.driver.VexaOrla.service");
     if (group == "hidtable") return checkHidTableAgainstKernel() ? 0 : 1;

@@ -13,8 +13,8 @@
 #include <fstream>
 #include <thread>
 
-#include "daemon/reconnection.h"
 #include "daemon/set_upper.h"
+#include "driver/bus_names.h"
 #include "tests/vm/driver_client.h"
 
 namespace vexa::guest {
@@ -42,14 +42,14 @@ ReconnectGuest::~ReconnectGuest() {
     for (auto it = mounts_.rbegin(); it != mounts_.rend(); ++it) ::umount(it->c_str());
     keyboards_.clear();
     if (unitHidden_) {
-        const std::string unit = kUnitFolder + kOrlaDriverUnit;
+        const std::string unit = kUnitFolder + driverbus::kServiceUnit;
         if (::rename((unit + ".hidden").c_str(), unit.c_str()) != 0) std::perror("restoring the driver's unit");
         reloadSystemd();
     }
 }
 
 std::string ReconnectGuest::hideDriverUnit() {
-    const std::string unit = kUnitFolder + kOrlaDriverUnit;
+    const std::string unit = kUnitFolder + driverbus::kServiceUnit;
     if (::rename(unit.c_str(), (unit + ".hidden").c_str()) != 0) return failure("cannot move " + unit);
     unitHidden_ = true;
     return reloadSystemd();
