@@ -1,7 +1,8 @@
 // The VexaOrlaSetUpper process on a private system bus with the driver's and
 // logind's policies, against stand-ins for the driver, logind and the
 // desktop's notification server: scenarios of start, keyboards, console
-// users, "Reconfigure", failures, refused starts and SIGTERM.
+// users, "Reconfigure", failures, restarts of logind and the driver, refused
+// starts and SIGTERM.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <systemd/sd-bus.h>
@@ -82,6 +83,8 @@ struct Regroup { std::string user; std::uint32_t gid; };
 struct Save { std::string user; Tables tables; };      // "root" is root's own $HOME
 struct NoLogind {};
 struct StartLogind {};
+struct StopLogind {};     // logind's name loses its owner; its sessions stay
+struct RestartLogind {};  // logind is back with its sessions
 struct MarkupServer {};
 struct Start { std::string launcher = "systemd"; };
 struct Post { std::string object; };
@@ -95,7 +98,8 @@ struct Stop {};        // SIGTERM: status 0, watchers removed in reverse order, 
 }  // namespace step
 
 using Step = std::variant<step::Publish, step::Answer, step::RestartDriver, step::Console, step::ExpectReading,
-                          step::Regroup, step::Save, step::NoLogind, step::StartLogind, step::MarkupServer, step::Start,
+                          step::Regroup, step::Save, step::NoLogind, step::StartLogind, step::StopLogind,
+                          step::RestartLogind, step::MarkupServer, step::Start,
                           step::Post, step::ExpectSet, step::ExpectSetAny, step::ExpectNotice, step::ExpectExit,
                           step::Stop>;
 struct Scenario {
@@ -214,11 +218,13 @@ protected:
     void exec(const step::RestartDriver&) { driver_.restart(); }
     void exec(const step::Console& s) {
         ASSERT_TRUE(logind_) << "no logind";
-        if (!s.user) return logind_->activate(std::nullopt);
-        logind_->activate(vexa::test::LogindStandin::User{*s.user, user(*s.user).uid});
+        if (!s.user) logind_->activate(std::nullopt);
+        else logind_->activate(vexa::test::LogindStandin::User{*s.user, user(*s.user).uid});
+        nameReads_ = logind_->activeNameReads();
     }
     void exec(const step::ExpectReading&) {
-        EXPECT_TRUE(runUntil([&] { return logind_->activeNameReads() > 0; })) << "the daemon did not read the session";
+        EXPECT_TRUE(runUntil([&] { return logind_->activeNameReads() > nameReads_; }))
+            << "the daemon did not read the session";
     }
     void exec(const step::Regroup& s) {
         std::find_if(users_.begin(), users_.end(), [&](const User& u) { return u.name == s.user; })->gid = s.gid;
@@ -227,6 +233,11 @@ protected:
     void exec(const step::Save& s) { save(s.user, s.tables); }
     void exec(const step::NoLogind&) { logind_.reset(); }
     void exec(const step::StartLogind&) { logind_.emplace(); }
+    void exec(const step::StopLogind&) { logind_->stop(); }
+    void exec(const step::RestartLogind&) {
+        logind_->restart();
+        nameReads_ = logind_->activeNameReads();
+    }
     void exec(const step::MarkupServer&) { notifications_->bodyMarkup = true; }
     void exec(const step::Start& s) {
         start(s.launcher);
@@ -315,6 +326,7 @@ protected:
     std::vector<User> users_ = kUsers;
     std::map<std::string, std::string> paths_;
     std::size_t seenCalls_ = 0, seenNotices_ = 0;
+    int nameReads_ = 0;  // the active session's Name reads when logind last changed
     vexa::test::DaemonProcess daemon_{VEXA_DAEMON, dir_.path()};
 };
 
@@ -377,6 +389,12 @@ const Scenario kScenarios[] = {
       // The failed passes left the notification armed: a new keyboard is still served.
       Answer{"a", 0}, Answer{"b", 0}, Publish{"c", kOrlaJIS}, ExpectSet{{{"c", kAlice.jis}}}, Post{"Reconfigure"},
       ExpectSet{{{"a", kAlice.ansi}, {"b", kAlice.ansi}, {"c", kAlice.jis}}}, Stop{}}},
+    {"LogindRestartingIsNoConsoleChange",
+     {Save{"alice", kAlice}, Save{"bob", kBob}, Console{"alice"}, Publish{"ansi", kOrlaANSI}, Start{},
+      ExpectSet{{{"ansi", kAlice.ansi}}}, StopLogind{}, Post{"Reconfigure"}, ExpectSet{{{"ansi", kAlice.ansi}}},
+      RestartLogind{}, ExpectReading{}, Post{"Reconfigure"}, ExpectSet{{{"ansi", kAlice.ansi}}},
+      // Another user at the console by the time logind is back: one pass.
+      StopLogind{}, Console{"bob"}, RestartLogind{}, ExpectSet{{{"ansi", kBob.ansi}}}, Stop{}}},
     {"ARestartedDriverGetsTheTablesAgain",
      {Save{"alice", kAlice}, Console{"alice"}, Publish{"ansi", kOrlaANSI}, Start{}, ExpectSet{{{"ansi", kAlice.ansi}}},
       RestartDriver{}, ExpectSet{{{"ansi", kAlice.ansi}}}, Stop{}}},
