@@ -85,6 +85,7 @@ struct NoLogind {};
 struct StartLogind {};
 struct StopLogind {};     // logind's name loses its owner; its sessions stay
 struct RestartLogind {};  // logind is back with its sessions
+struct FailListing { std::string busError; };  // the driver's GetManagedObjects fails ("": it answers)
 struct MarkupServer {};
 struct Start { std::string launcher = "systemd"; };
 struct Post { std::string object; };
@@ -99,7 +100,7 @@ struct Stop {};        // SIGTERM: status 0, watchers removed in reverse order, 
 
 using Step = std::variant<step::Publish, step::Answer, step::RestartDriver, step::Console, step::ExpectReading,
                           step::Regroup, step::Save, step::NoLogind, step::StartLogind, step::StopLogind,
-                          step::RestartLogind, step::MarkupServer, step::Start,
+                          step::RestartLogind, step::FailListing, step::MarkupServer, step::Start,
                           step::Post, step::ExpectSet, step::ExpectSetAny, step::ExpectNotice, step::ExpectExit,
                           step::Stop>;
 struct Scenario {
@@ -238,6 +239,7 @@ protected:
         logind_->restart();
         nameReads_ = logind_->activeNameReads();
     }
+    void exec(const step::FailListing& s) { driver_.listingError = s.busError; }
     void exec(const step::MarkupServer&) { notifications_->bodyMarkup = true; }
     void exec(const step::Start& s) {
         start(s.launcher);
@@ -395,6 +397,17 @@ const Scenario kScenarios[] = {
       RestartLogind{}, ExpectReading{}, Post{"Reconfigure"}, ExpectSet{{{"ansi", kAlice.ansi}}},
       // Another user at the console by the time logind is back: one pass.
       StopLogind{}, Console{"bob"}, RestartLogind{}, ExpectSet{{{"ansi", kBob.ansi}}}, Stop{}}},
+    {"ADriverThatFailsToListItsInstancesIsHeardWhenItAnnouncesOne",
+     {Save{"alice", kAlice}, Console{"alice"}, Publish{"ansi", kOrlaANSI},
+      FailListing{"org.freedesktop.DBus.Error.AccessDenied"}, Start{},
+      ExpectNotice{1, "An error occurred.\n" + kChain + "100.0036, 120.0022, 722.0045, -13, "}, ExpectSet{},
+      FailListing{""}, Publish{"jis", kOrlaJIS}, ExpectSet{{{"ansi", kAlice.ansi}, {"jis", kAlice.jis}}},
+      RestartDriver{}, ExpectSet{{{"ansi", kAlice.ansi}, {"jis", kAlice.jis}}}, Stop{}}},
+    {"ADriverThatFailsToListItsInstancesIsHeardWhenItStartsAgain",
+     {Save{"alice", kAlice}, Console{"alice"}, Publish{"ansi", kOrlaANSI},
+      FailListing{"org.freedesktop.DBus.Error.AccessDenied"}, Start{},
+      ExpectNotice{1, "An error occurred.\n" + kChain + "100.0036, 120.0022, 722.0045, -13, "}, FailListing{""},
+      RestartDriver{}, ExpectSet{{{"ansi", kAlice.ansi}}}, Stop{}}},
     {"ARestartedDriverGetsTheTablesAgain",
      {Save{"alice", kAlice}, Console{"alice"}, Publish{"ansi", kOrlaANSI}, Start{}, ExpectSet{{{"ansi", kAlice.ansi}}},
       RestartDriver{}, ExpectSet{{{"ansi", kAlice.ansi}}}, Stop{}}},
