@@ -2,8 +2,9 @@
 // logind's policies, against stand-ins for the driver, logind and the
 // desktop's notification server: scenarios of start, keyboards, console
 // users, "Reconfigure", failures, restarts of logind and the driver, refused
-// starts and SIGTERM.
+// starts, SIGTERM and a lost system bus.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <systemd/sd-bus.h>
 #include <systemd/sd-event.h>
@@ -86,6 +87,7 @@ struct StartLogind {};
 struct StopLogind {};     // logind's name loses its owner; its sessions stay
 struct RestartLogind {};  // logind is back with its sessions
 struct FailListing { std::string busError; };  // the driver's GetManagedObjects fails ("": it answers)
+struct LoseSystemBus {};
 struct MarkupServer {};
 struct Start { std::string launcher = "systemd"; };
 struct Post { std::string object; };
@@ -96,13 +98,14 @@ struct ExpectSetAny { std::size_t count; Table table; };
 struct ExpectNotice { int urgency; std::string body; bool sound = true; };
 struct ExpectExit {};  // the process ends by itself with status 0
 struct Stop {};        // SIGTERM: status 0, watchers removed in reverse order, nothing left unseen
+struct ExpectFailureExit {};  // the process ends by itself with status 1, watchers removed in reverse order
 }  // namespace step
 
 using Step = std::variant<step::Publish, step::Answer, step::RestartDriver, step::Console, step::ExpectReading,
                           step::Regroup, step::Save, step::NoLogind, step::StartLogind, step::StopLogind,
-                          step::RestartLogind, step::FailListing, step::MarkupServer, step::Start,
+                          step::RestartLogind, step::FailListing, step::LoseSystemBus, step::MarkupServer, step::Start,
                           step::Post, step::ExpectSet, step::ExpectSetAny, step::ExpectNotice, step::ExpectExit,
-                          step::Stop>;
+                          step::Stop, step::ExpectFailureExit>;
 struct Scenario {
     const char* name;
     std::vector<Step> steps;
@@ -240,6 +243,7 @@ protected:
         nameReads_ = logind_->activeNameReads();
     }
     void exec(const step::FailListing& s) { driver_.listingError = s.busError; }
+    void exec(const step::LoseSystemBus&) { ASSERT_EQ(::kill(systemBus_.pid(), SIGKILL), 0); }
     void exec(const step::MarkupServer&) { notifications_->bodyMarkup = true; }
     void exec(const step::Start& s) {
         start(s.launcher);
@@ -307,6 +311,15 @@ protected:
         daemon_.terminate();
         ASSERT_TRUE(runUntil([&] { return daemon_.exitStatus().has_value(); })) << "no exit after SIGTERM; stderr:\n" << daemon_.log();
         EXPECT_EQ(*daemon_.exitStatus(), 0) << daemon_.log();
+        expectWatchersRemoved();
+    }
+    void exec(const step::ExpectFailureExit&) {
+        ASSERT_TRUE(runUntil([&] { return daemon_.exitStatus().has_value(); })) << "still running; stderr:\n" << daemon_.log();
+        EXPECT_EQ(*daemon_.exitStatus(), 1) << daemon_.log();
+        EXPECT_NE(daemon_.log().find("lost the system bus"), std::string::npos) << daemon_.log();
+        expectWatchersRemoved();
+    }
+    void expectWatchersRemoved() {
         const auto reconfigure = daemon_.log().find("no longer observing \"Reconfigure\"");
         const auto devices = daemon_.log().find("no longer watching driver instances");
         const auto console = daemon_.log().find("no longer watching the console user");
@@ -408,6 +421,9 @@ const Scenario kScenarios[] = {
       FailListing{"org.freedesktop.DBus.Error.AccessDenied"}, Start{},
       ExpectNotice{1, "An error occurred.\n" + kChain + "100.0036, 120.0022, 722.0045, -13, "}, FailListing{""},
       RestartDriver{}, ExpectSet{{{"ansi", kAlice.ansi}}}, Stop{}}},
+    {"LosingTheSystemBusEndsTheDaemonWithAFailure",
+     {Save{"alice", kAlice}, Console{"alice"}, Publish{"ansi", kOrlaANSI}, Start{}, ExpectSet{{{"ansi", kAlice.ansi}}},
+      LoseSystemBus{}, ExpectFailureExit{}}},
     {"ARestartedDriverGetsTheTablesAgain",
      {Save{"alice", kAlice}, Console{"alice"}, Publish{"ansi", kOrlaANSI}, Start{}, ExpectSet{{{"ansi", kAlice.ansi}}},
       RestartDriver{}, ExpectSet{{{"ansi", kAlice.ansi}}}, Stop{}}},
