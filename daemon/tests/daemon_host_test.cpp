@@ -300,6 +300,14 @@ protected:
         EXPECT_EQ(n.appName, "VexaOrlaSetUpper");
         // Shown by the console user's own process, never by root.
         EXPECT_EQ(n.senderUid, user("alice").uid);
+        // That process holds nothing of the running daemon's: no bus connection, no event loop.
+        EXPECT_GT(n.senderPid, 0);
+        if (daemon_.pid() <= 0) return;
+        const auto daemonFiles = vexa::test::openFilesOf(daemon_.pid());
+        for (const std::string& file : n.senderFiles) {
+            if (file.starts_with("/")) continue;  // a path: opened by each on its own
+            EXPECT_EQ(daemonFiles.count(file), 0u) << "the notice's sender holds the daemon's " << file;
+        }
     }
     void exec(const step::ExpectExit&) {
         ASSERT_TRUE(runUntil([&] { return daemon_.exitStatus().has_value(); })) << "still running; stderr:\n" << daemon_.log();
