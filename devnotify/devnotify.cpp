@@ -36,8 +36,10 @@ ErrorCode KZ722installDeviceNotify(DeviceNotifyClient* client, DeviceNotifyInfo*
         if (removed != 0) reg::objectRelease(removed);
     };
     ErrorCode r = 0;
+    int listing = 0;  // how listing the instances already present went
     if (client->takesDeviceAddedNotify()) {
         r = addNotification(*port, reg::NotificationType::FirstMatch, slot, &added, KZ722_ERR_ADD_FIRST_MATCH);
+        listing = port->listingStatus();
     }
     if (r == 0 && client->takesDeviceRemovedNotify()) {
         r = addNotification(*port, reg::NotificationType::Terminate, slot, &removed, KZ722_ERR_ADD_TERMINATE);
@@ -54,6 +56,12 @@ ErrorCode KZ722installDeviceNotify(DeviceNotifyClient* client, DeviceNotifyInfo*
     *slot = info;
     // Hands every present instance to the client, which arms the notifications.
     KZ722deviceNotify(slot, 0);
+    if (listing < 0) {
+        // The driver runs but did not list its instances. The notifications
+        // stay: the instances come when it next starts or announces one.
+        KZ710stackError(nullptr, listing);
+        return KZ722_ERR_ADD_FIRST_MATCH;
+    }
     return 0;
 }
 

@@ -53,7 +53,11 @@ enum : ErrorCode {
 // Installs the notifications the client takes. On success `*slot` holds the
 // new record and the client has been called once for each kind it takes.
 // A failure leaves nothing behind (the bus status is on the error stack
-// with 7220045 and 7220058).
+// with 7220045 and 7220058), except one: a driver that runs but fails to
+// list its instances. Then the notifications are installed all the same
+// (`*slot` holds the record, to be removed as usual), 7220045 is returned
+// with the bus status pushed, and the instances are delivered when the
+// driver next starts or announces one.
 ErrorCode KZ722installDeviceNotify(DeviceNotifyClient* client, DeviceNotifyInfo** slot);
 
 // The notification callback of both kinds: `refcon` is the record slot's

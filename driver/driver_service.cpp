@@ -12,6 +12,7 @@
 #include "driver/attach_policy.h"
 #include "driver/bus_names.h"
 #include "driver/device_match.h"
+#include "platform/glue/bus.h"
 #include "platform/glue/log.h"
 #include "platform/usb/usb_devices.h"
 
@@ -92,8 +93,7 @@ int DriverService::start() {
     r = sd_bus_attach_event(bus, loop, SD_EVENT_PRIORITY_NORMAL);
     if (r < 0) return logErrno(r, SD_ERR "VexaOrla: cannot run the system bus on the event loop");
     sd_bus_slot* slot = nullptr;
-    r = sd_bus_match_signal(bus, &slot, "org.freedesktop.DBus.Local", "/org/freedesktop/DBus/Local",
-                            "org.freedesktop.DBus.Local", "Disconnected", onBusDisconnected, this);
+    r = matchDisconnected(bus, &slot, onBusDisconnected, this);
     disconnected_.reset(slot);
     if (r < 0) return logErrno(r, SD_ERR "VexaOrla: cannot watch the system bus connection");
     r = sd_bus_add_object_manager(bus, &slot, driverbus::kManagerPath);

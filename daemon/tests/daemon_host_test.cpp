@@ -1,8 +1,10 @@
 // The VexaOrlaSetUpper process on a private system bus with the driver's and
 // logind's policies, against stand-ins for the driver, logind and the
 // desktop's notification server: scenarios of start, keyboards, console
-// users, "Reconfigure", failures, refused starts and SIGTERM.
+// users, "Reconfigure", failures, restarts of logind and the driver, refused
+// starts, SIGTERM and a lost system bus.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <systemd/sd-bus.h>
 #include <systemd/sd-event.h>
@@ -82,6 +84,10 @@ struct Regroup { std::string user; std::uint32_t gid; };
 struct Save { std::string user; Tables tables; };      // "root" is root's own $HOME
 struct NoLogind {};
 struct StartLogind {};
+struct StopLogind {};     // logind's name loses its owner; its sessions stay
+struct RestartLogind {};  // logind is back with its sessions
+struct FailListing { std::string busError; };  // the driver's GetManagedObjects fails ("": it answers)
+struct LoseSystemBus {};
 struct MarkupServer {};
 struct Start { std::string launcher = "systemd"; };
 struct Post { std::string object; };
@@ -92,12 +98,14 @@ struct ExpectSetAny { std::size_t count; Table table; };
 struct ExpectNotice { int urgency; std::string body; bool sound = true; };
 struct ExpectExit {};  // the process ends by itself with status 0
 struct Stop {};        // SIGTERM: status 0, watchers removed in reverse order, nothing left unseen
+struct ExpectFailureExit {};  // the process ends by itself with status 1, watchers removed in reverse order
 }  // namespace step
 
 using Step = std::variant<step::Publish, step::Answer, step::RestartDriver, step::Console, step::ExpectReading,
-                          step::Regroup, step::Save, step::NoLogind, step::StartLogind, step::MarkupServer, step::Start,
+                          step::Regroup, step::Save, step::NoLogind, step::StartLogind, step::StopLogind,
+                          step::RestartLogind, step::FailListing, step::LoseSystemBus, step::MarkupServer, step::Start,
                           step::Post, step::ExpectSet, step::ExpectSetAny, step::ExpectNotice, step::ExpectExit,
-                          step::Stop>;
+                          step::Stop, step::ExpectFailureExit>;
 struct Scenario {
     const char* name;
     std::vector<Step> steps;
@@ -217,11 +225,13 @@ protected:
     void exec(const step::RestartDriver&) { driver_.restart(); }
     void exec(const step::Console& s) {
         ASSERT_TRUE(logind_) << "no logind";
-        if (!s.user) return logind_->activate(std::nullopt);
-        logind_->activate(vexa::test::LogindStandin::User{*s.user, user(*s.user).uid});
+        if (!s.user) logind_->activate(std::nullopt);
+        else logind_->activate(vexa::test::LogindStandin::User{*s.user, user(*s.user).uid});
+        nameReads_ = logind_->activeNameReads();
     }
     void exec(const step::ExpectReading&) {
-        EXPECT_TRUE(runUntil([&] { return logind_->activeNameReads() > 0; })) << "the daemon did not read the session";
+        EXPECT_TRUE(runUntil([&] { return logind_->activeNameReads() > nameReads_; }))
+            << "the daemon did not read the session";
     }
     void exec(const step::Regroup& s) {
         std::find_if(users_.begin(), users_.end(), [&](const User& u) { return u.name == s.user; })->gid = s.gid;
@@ -230,6 +240,13 @@ protected:
     void exec(const step::Save& s) { save(s.user, s.tables); }
     void exec(const step::NoLogind&) { logind_.reset(); }
     void exec(const step::StartLogind&) { logind_.emplace(); }
+    void exec(const step::StopLogind&) { logind_->stop(); }
+    void exec(const step::RestartLogind&) {
+        logind_->restart();
+        nameReads_ = logind_->activeNameReads();
+    }
+    void exec(const step::FailListing& s) { driver_.listingError = s.busError; }
+    void exec(const step::LoseSystemBus&) { ASSERT_EQ(::kill(systemBus_.pid(), SIGKILL), 0); }
     void exec(const step::MarkupServer&) { notifications_->bodyMarkup = true; }
     void exec(const step::Start& s) {
         start(s.launcher);
@@ -286,6 +303,14 @@ protected:
         EXPECT_EQ(n.appName, "VexaOrlaSetUpper");
         // Shown by the console user's own process, never by root.
         EXPECT_EQ(n.senderUid, user("alice").uid);
+        // That process holds nothing of the running daemon's: no bus connection, no event loop.
+        EXPECT_GT(n.senderPid, 0);
+        if (daemon_.pid() <= 0) return;
+        const auto daemonFiles = vexa::test::openFilesOf(daemon_.pid());
+        for (const std::string& file : n.senderFiles) {
+            if (file.starts_with("/")) continue;  // a path: opened by each on its own
+            EXPECT_EQ(daemonFiles.count(file), 0u) << "the notice's sender holds the daemon's " << file;
+        }
     }
     void exec(const step::ExpectExit&) {
         ASSERT_TRUE(runUntil([&] { return daemon_.exitStatus().has_value(); })) << "still running; stderr:\n" << daemon_.log();
@@ -297,6 +322,15 @@ protected:
         daemon_.terminate();
         ASSERT_TRUE(runUntil([&] { return daemon_.exitStatus().has_value(); })) << "no exit after SIGTERM; stderr:\n" << daemon_.log();
         EXPECT_EQ(*daemon_.exitStatus(), 0) << daemon_.log();
+        expectWatchersRemoved();
+    }
+    void exec(const step::ExpectFailureExit&) {
+        ASSERT_TRUE(runUntil([&] { return daemon_.exitStatus().has_value(); })) << "still running; stderr:\n" << daemon_.log();
+        EXPECT_EQ(*daemon_.exitStatus(), 1) << daemon_.log();
+        EXPECT_NE(daemon_.log().find("lost the system bus"), std::string::npos) << daemon_.log();
+        expectWatchersRemoved();
+    }
+    void expectWatchersRemoved() {
         const auto reconfigure = daemon_.log().find("no longer observing \"Reconfigure\"");
         const auto devices = daemon_.log().find("no longer watching driver instances");
         const auto console = daemon_.log().find("no longer watching the console user");
@@ -318,6 +352,7 @@ protected:
     std::vector<User> users_ = kUsers;
     std::map<std::string, std::string> paths_;
     std::size_t seenCalls_ = 0, seenNotices_ = 0;
+    int nameReads_ = 0;  // the active session's Name reads when logind last changed
     vexa::test::DaemonProcess daemon_{VEXA_DAEMON, dir_.path()};
 };
 
@@ -380,6 +415,26 @@ const Scenario kScenarios[] = {
       // The failed passes left the notification armed: a new keyboard is still served.
       Answer{"a", 0}, Answer{"b", 0}, Publish{"c", kOrlaJIS}, ExpectSet{{{"c", kAlice.jis}}}, Post{"Reconfigure"},
       ExpectSet{{{"a", kAlice.ansi}, {"b", kAlice.ansi}, {"c", kAlice.jis}}}, Stop{}}},
+    {"LogindRestartingIsNoConsoleChange",
+     {Save{"alice", kAlice}, Save{"bob", kBob}, Console{"alice"}, Publish{"ansi", kOrlaANSI}, Start{},
+      ExpectSet{{{"ansi", kAlice.ansi}}}, StopLogind{}, Post{"Reconfigure"}, ExpectSet{{{"ansi", kAlice.ansi}}},
+      RestartLogind{}, ExpectReading{}, Post{"Reconfigure"}, ExpectSet{{{"ansi", kAlice.ansi}}},
+      // Another user at the console by the time logind is back: one pass.
+      StopLogind{}, Console{"bob"}, RestartLogind{}, ExpectSet{{{"ansi", kBob.ansi}}}, Stop{}}},
+    {"ADriverThatFailsToListItsInstancesIsHeardWhenItAnnouncesOne",
+     {Save{"alice", kAlice}, Console{"alice"}, Publish{"ansi", kOrlaANSI},
+      FailListing{"org.freedesktop.DBus.Error.AccessDenied"}, Start{},
+      ExpectNotice{1, "An error occurred.\n" + kChain + "100.0036, 120.0022, 722.0045, -13, "}, ExpectSet{},
+      FailListing{""}, Publish{"jis", kOrlaJIS}, ExpectSet{{{"ansi", kAlice.ansi}, {"jis", kAlice.jis}}},
+      RestartDriver{}, ExpectSet{{{"ansi", kAlice.ansi}, {"jis", kAlice.jis}}}, Stop{}}},
+    {"ADriverThatFailsToListItsInstancesIsHeardWhenItStartsAgain",
+     {Save{"alice", kAlice}, Console{"alice"}, Publish{"ansi", kOrlaANSI},
+      FailListing{"org.freedesktop.DBus.Error.AccessDenied"}, Start{},
+      ExpectNotice{1, "An error occurred.\n" + kChain + "100.0036, 120.0022, 722.0045, -13, "}, FailListing{""},
+      RestartDriver{}, ExpectSet{{{"ansi", kAlice.ansi}}}, Stop{}}},
+    {"LosingTheSystemBusEndsTheDaemonWithAFailure",
+     {Save{"alice", kAlice}, Console{"alice"}, Publish{"ansi", kOrlaANSI}, Start{}, ExpectSet{{{"ansi", kAlice.ansi}}},
+      LoseSystemBus{}, ExpectFailureExit{}}},
     {"ARestartedDriverGetsTheTablesAgain",
      {Save{"alice", kAlice}, Console{"alice"}, Publish{"ansi", kOrlaANSI}, Start{}, ExpectSet{{{"ansi", kAlice.ansi}}},
       RestartDriver{}, ExpectSet{{{"ansi", kAlice.ansi}}}, Stop{}}},

@@ -2,6 +2,7 @@
 // client hears and when (at install, on appear and go, after not draining,
 // across a driver restart), and reading an instance's vendor and product.
 #include "devnotify/devnotify.h"
+#include "platform/registry/handles.h"
 
 #include <gtest/gtest.h>
 
@@ -118,6 +119,11 @@ TEST_F(DevNotifyTest, AnUndrainedNotificationStaysSilentUntilDrained) {
     EXPECT_EQ(quiet.heard, Heard{"added:(kept)"}) << "not drained at install: not armed";
     std::uint32_t iterator = 0;
     KZ722getNotifyInfo(quiet.info, nullptr, &iterator, nullptr, nullptr);
+    // The two clients hear the bus on connections of their own: the witness
+    // having heard "a" does not mean the quiet one has yet.
+    // Looking at the iterator must not drain (and so arm) it.
+    vexa::test::runDefaultEventLoopUntil([&] { return reg::handles().queuedCount(iterator) > 0; }, 5s);
+    EXPECT_EQ(quiet.heard, Heard{"added:(kept)"}) << "an iterator nobody drained stays silent";
     EXPECT_EQ(drain(iterator), "a") << "what arrived meanwhile waits in the iterator";
     quiet.drains = true;
     publish("b");

@@ -36,7 +36,9 @@ std::optional<std::uint32_t> groupOf(std::uint32_t uid) {
 
 // One reading: seat0's active session, then its User, then its Name.
 struct LogindReading {
-    enum class Next { Ask, User, Nobody };
+    // Unreachable: logind did not answer (gone, restarting, stuck), which
+    // says nothing about who is at the console.
+    enum class Next { Ask, User, Nobody, Unreachable };
     int step = 0;
     std::string sessionPath;
     ConsoleUser user;
@@ -54,7 +56,12 @@ struct LogindReading {
 
     // Takes the answer to the current step.
     Next answer(sd_bus_message* reply) {
-        if (sd_bus_message_is_method_error(reply, nullptr)) return Next::Nobody;
+        if (const sd_bus_error* error = sd_bus_message_get_error(reply)) {
+            return sd_bus_error_has_names(error, SD_BUS_ERROR_SERVICE_UNKNOWN, SD_BUS_ERROR_NAME_HAS_NO_OWNER,
+                                          SD_BUS_ERROR_NO_REPLY, SD_BUS_ERROR_TIMEOUT, SD_BUS_ERROR_DISCONNECTED)
+                       ? Next::Unreachable
+                       : Next::Nobody;
+        }
         switch (step) {
         case 0: {
             const char *id = nullptr, *path = nullptr;
@@ -107,7 +114,8 @@ std::optional<ConsoleUser> readConsoleUser(sd_bus* bus, std::uint64_t timeoutUse
         switch (reading.answer(reply)) {
         case LogindReading::Next::Ask: continue;
         case LogindReading::Next::User: return reading.user;
-        case LogindReading::Next::Nobody: return std::nullopt;
+        case LogindReading::Next::Nobody:
+        case LogindReading::Next::Unreachable: return std::nullopt;
         }
     }
 }
@@ -139,7 +147,7 @@ int ConsoleStore::setNotificationKey(const std::string& key) {
     int r = sd_bus_add_match(bus_.get(), &slot, key.c_str(), onChange, this);
     if (r < 0) return r;
     BusSlotPtr seatMatch(slot);
-    r = sd_bus_add_match(bus_.get(), &slot, vexa::nameOwnerChangedRule(kBusName).c_str(), onChange, this);
+    r = sd_bus_add_match(bus_.get(), &slot, vexa::nameOwnerChangedRule(kBusName).c_str(), onOwnerChanged, this);
     if (r < 0) return r;
     ownerMatch_.reset(slot);
     seatMatch_ = std::move(seatMatch);
@@ -167,10 +175,25 @@ int ConsoleStore::onChange(sd_bus_message*, void* self, sd_bus_error*) {
     return 0;
 }
 
+int ConsoleStore::onOwnerChanged(sd_bus_message* m, void* self, sd_bus_error*) {
+    const char *name = nullptr, *oldOwner = nullptr, *newOwner = nullptr;
+    if (sd_bus_message_read(m, "sss", &name, &oldOwner, &newOwner) < 0) return 0;
+    auto* store = static_cast<ConsoleStore*>(self);
+    if (newOwner[0] != '\0') {
+        store->startReading();  // logind (re)started: ask it afresh
+        return 0;
+    }
+    // logind stopped (a restart, most often): nobody logged out, so the
+    // latest reading stands until a new logind answers.
+    store->pending_.reset();
+    store->reading_.reset();
+    return 0;
+}
+
 void ConsoleStore::startReading() {
     pending_.reset();  // a newer change makes an older reading moot
     reading_ = std::make_unique<Reading>();
-    if (askNext() < 0) finishReading(std::nullopt);
+    if (askNext() < 0) reading_.reset();  // the bus failed: the latest reading stands
 }
 
 int ConsoleStore::askNext() {
@@ -192,10 +215,13 @@ int ConsoleStore::onReply(sd_bus_message* reply, void* self, sd_bus_error*) {
     BusSlotPtr done = std::move(store->pending_);
     switch (store->reading_->answer(reply)) {
     case Reading::Next::Ask:
-        if (store->askNext() < 0) store->finishReading(std::nullopt);
+        if (store->askNext() < 0) store->reading_.reset();
         break;
     case Reading::Next::User: store->finishReading(store->reading_->user); break;
     case Reading::Next::Nobody: store->finishReading(std::nullopt); break;
+    // No answer is no news: the latest reading stands, and logind's next
+    // start or change starts a new one.
+    case Reading::Next::Unreachable: store->reading_.reset(); break;
     }
     return 0;
 }

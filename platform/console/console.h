@@ -9,10 +9,12 @@
 //
 // ConsoleStore keeps the latest reading. It reads once, synchronously and
 // bounded, the first time it is asked; after that, every change of seat0's
-// properties and every restart of logind starts a new reading without
-// waiting on the loop, and the callback runs once that reading is in. So
-// the loop is never held up by logind, and nothing runs while nothing
-// changes.
+// properties and every new owner of logind's bus name starts a new reading
+// without waiting on the loop, and the callback runs once that reading is
+// in. So the loop is never held up by logind, and nothing runs while
+// nothing changes. logind going away (its name losing its owner, as in a
+// restart) or not answering a later reading is no change of the console:
+// the latest reading stands until logind answers again.
 #pragma once
 
 #include <sys/types.h>
@@ -72,6 +74,7 @@ private:
     struct Reading;
     explicit ConsoleStore(Callback callback);
     static int onChange(sd_bus_message*, void* self, sd_bus_error*);
+    static int onOwnerChanged(sd_bus_message* m, void* self, sd_bus_error*);
     static int onReply(sd_bus_message* reply, void* self, sd_bus_error*);
     void startReading();
     int askNext();

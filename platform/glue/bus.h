@@ -1,5 +1,5 @@
 // Small sd-bus helpers shared by the glue: attaching a connection to the
-// thread's loop, and watching a bus name change hands.
+// thread's loop, watching a bus name change hands, and noticing a lost bus.
 #pragma once
 
 #include <systemd/sd-bus.h>
@@ -25,6 +25,13 @@ inline std::string nameOwnerChangedRule(const char* name) {
     return std::string("type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
                        "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg0='") +
            name + "'";
+}
+
+// Calls `handler` once `bus` has lost its connection (the bus daemon
+// stopped or dropped it): sd-bus's own local Disconnected signal.
+inline int matchDisconnected(sd_bus* bus, sd_bus_slot** slot, sd_bus_message_handler_t handler, void* userdata) {
+    return sd_bus_match_signal(bus, slot, "org.freedesktop.DBus.Local", "/org/freedesktop/DBus/Local",
+                               "org.freedesktop.DBus.Local", "Disconnected", handler, userdata);
 }
 
 }  // namespace vexa

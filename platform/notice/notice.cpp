@@ -2,6 +2,7 @@
 
 #include <grp.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <syslog.h>
@@ -51,8 +52,23 @@ bool serverReadsMarkup(sd_bus* bus) {
     return markup;
 }
 
+// Closes every descriptor above standard error.
+void closeInheritedDescriptors() {
+    if (::close_range(3, ~0U, 0) == 0) return;
+    // Kernels before 5.9 (or a filter that does not know the call): one by
+    // one, up to the service's limit of descriptors (1024 unless raised).
+    rlimit limit{};
+    rlim_t last = 65536;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < last) last = limit.rlim_cur;
+    for (rlim_t fd = 3; fd < last; ++fd) ::close(static_cast<int>(fd));
+}
+
 // The child's work: find the console user, become that user, notify.
 [[noreturn]] void notifyDesktop(const Notice& notice) {
+    // What the service holds (its bus connections, its event loop, its
+    // signal descriptor) is not the child's, least of all once it is the
+    // user: it works with connections of its own.
+    closeInheritedDescriptors();
     // The service's loop blocks signals it reads from a descriptor; a
     // child that kept them blocked would outlive a stop.
     sigset_t none;

@@ -63,6 +63,11 @@ bool HandleTable::queue(Handle iterator, RecordPtr record) {
     return std::exchange(o.armed, false);
 }
 
+std::size_t HandleTable::queuedCount(Handle iterator) const {
+    const auto it = objects_.find(iterator);
+    return it == objects_.end() ? 0 : it->second.queued.size();
+}
+
 const ObjectRecord* HandleTable::entry(Handle entry) const {
     const auto it = objects_.find(entry);
     return it == objects_.end() ? nullptr : it->second.entry.get();

@@ -55,6 +55,8 @@ public:
     // The record behind an entry handle; null for anything else.
     const ObjectRecord* entry(Handle entry) const;
     bool isIterator(Handle handle) const;
+    // Entries an iterator holds, without handing them out (or arming it).
+    std::size_t queuedCount(Handle iterator) const;
     // Drops a handle (an iterator with whatever it still holds). False when
     // there is no such handle.
     bool release(Handle handle);

@@ -3,6 +3,7 @@
 #include <systemd/sd-bus.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "driver/bus_names.h"
 #include "platform/glue/bus.h"
@@ -63,8 +64,9 @@ int NotificationPort::startWatching() {
     BusSlotPtr removedMatch(slot);
     std::vector<ObjectRecord> records;
     std::string owner;
-    r = queryManagedObjects(bus_.get(), &records, &owner);
-    if (r < 0) return r;
+    // A driver that fails to answer is watched all the same: what it
+    // announces, or its next start, brings a new listing.
+    listing_ = queryManagedObjects(bus_.get(), &records, &owner);
 
     ownerMatch_ = std::move(ownerMatch);
     addedMatch_ = std::move(addedMatch);
@@ -124,32 +126,53 @@ void NotificationPort::ownerChanged(const std::string& oldOwner, const std::stri
     if (newOwner.empty()) return;
     // A driver (re)started: each object it publishes is new.
     owner_ = newOwner;
+    listObjects(newOwner);
+}
+
+// Asks the driver for all its objects without waiting; the reply delivers
+// those not known yet.
+void NotificationPort::listObjects(const std::string& owner) {
     sd_bus_slot* slot = nullptr;
-    if (sd_bus_call_method_async(bus_.get(), &slot, newOwner.c_str(), driverbus::kManagerPath, kObjectManager,
-                                 "GetManagedObjects", onManagedObjects, this, "") >= 0) {
-        ownerQuery_.reset(slot);
-    }
+    const int r = sd_bus_call_method_async(bus_.get(), &slot, owner.c_str(), driverbus::kManagerPath, kObjectManager,
+                                           "GetManagedObjects", onManagedObjects, this, "");
+    ownerQuery_.reset(r >= 0 ? slot : nullptr);
+    if (r < 0) listing_ = r;
 }
 
 int NotificationPort::onManagedObjects(sd_bus_message* m, void* self, sd_bus_error*) {
     auto* port = static_cast<NotificationPort*>(self);
     BusSlotPtr done = std::move(port->ownerQuery_);  // this reply ends the query
-    if (sd_bus_message_is_method_error(m, nullptr)) return 0;  // gone again: its NameOwnerChanged follows
+    if (sd_bus_message_is_method_error(m, nullptr)) {
+        // Gone again (its NameOwnerChanged follows), or it failed: the next
+        // object it announces brings a new listing.
+        const int e = sd_bus_message_get_errno(m);
+        port->listing_ = e > 0 ? -e : -EIO;
+        return 0;
+    }
     const char* sender = sd_bus_message_get_sender(m);
     std::vector<ObjectRecord> records;
-    if (sender == nullptr || sender != port->owner_ || readManagedObjects(m, sender, &records) < 0) return 0;
-    port->appear(std::move(records));
+    if (sender == nullptr || sender != port->owner_) return 0;
+    const int r = readManagedObjects(m, sender, &records);
+    port->listing_ = r < 0 ? r : 0;
+    if (r >= 0) port->appear(std::move(records));
     return 0;
 }
 
 int NotificationPort::onInterfacesAdded(sd_bus_message* m, void* self, sd_bus_error*) {
+    auto* port = static_cast<NotificationPort*>(self);
     const char* sender = sd_bus_message_get_sender(m);
     ObjectRecord record;
     bool isInstance = false;
     if (sender == nullptr || readInterfacesAdded(m, sender, &record, &isInstance) < 0 || !isInstance) return 0;
+    if (port->listing_ < 0 && !port->ownerQuery_) {
+        // The driver failed to list its objects before and answers now:
+        // besides this one, it may hold others nobody was told of.
+        port->owner_ = sender;
+        port->listObjects(sender);
+    }
     std::vector<ObjectRecord> records;
     records.push_back(std::move(record));
-    static_cast<NotificationPort*>(self)->appear(std::move(records));
+    port->appear(std::move(records));
     return 0;
 }
 

@@ -92,9 +92,18 @@ public:
     // receives its iterator: for FirstMatch it already holds every matching
     // object that exists now; the notification is armed once the iterator
     // has been drained. The iterator is the port's: releasing it ends the
-    // notification. 0 or a negative errno.
+    // notification. 0 or a negative errno (nothing started).
+    //
+    // A driver that is running but fails to list its objects (an error, no
+    // answer in time) does not stop the notification: it starts without
+    // them, listingStatus() tells, and the objects are listed again when
+    // the driver next takes its name or announces an object.
     int addMatchingNotification(NotificationType type, const Matching& matching, NotificationCallback callback,
                                 void* refcon, Handle* iterator);
+
+    // How the latest listing of the driver's objects went: 0, or the
+    // negative errno of the failed GetManagedObjects.
+    int listingStatus() const { return listing_; }
 
 private:
     struct Watch;
@@ -105,6 +114,7 @@ private:
     static int onInterfacesRemoved(sd_bus_message* m, void* self, sd_bus_error*);
     static int onManagedObjects(sd_bus_message* m, void* self, sd_bus_error*);
     void ownerChanged(const std::string& oldOwner, const std::string& newOwner);
+    void listObjects(const std::string& owner);
     void appear(std::vector<ObjectRecord> records);
     void vanish(const std::vector<std::string>& paths);
     void deliver(NotificationType type, const std::vector<RecordPtr>& records);
@@ -115,6 +125,7 @@ private:
     std::map<std::string, RecordPtr> known_;  // the current owner's objects by path
     std::string owner_;                        // the driver's unique name; "" when not running
     BusSlotPtr ownerMatch_, addedMatch_, removedMatch_, ownerQuery_;
+    int listing_ = 0;  // listingStatus()
     bool watching_ = false;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -63,6 +63,16 @@ int setProperties(sd_bus_message* m, void* userdata, sd_bus_error* error) {
     return sd_bus_reply_method_return(m, "i", answer.status);
 }
 
+// Answers GetManagedObjects with the error asked for, ahead of the object manager.
+int failListing(sd_bus_message* m, void* userdata, sd_bus_error* error) {
+    const std::string& listingError = static_cast<DriverStandin*>(userdata)->listingError;
+    if (listingError.empty() || !sd_bus_message_is_method_call(m, "org.freedesktop.DBus.ObjectManager",
+                                                               "GetManagedObjects")) {
+        return 0;
+    }
+    return sd_bus_error_set(error, listingError.c_str(), "refused by the stand-in");
+}
+
 const sd_bus_vtable kVtable[] = {
     SD_BUS_VTABLE_START(0),
     SD_BUS_PROPERTY(names::kClassProperty, "s", getClass, 0, SD_BUS_VTABLE_PROPERTY_CONST),
@@ -91,6 +101,8 @@ void DriverStandin::connect() {
     sd_bus_slot* slot = nullptr;
     sd_bus_add_object_manager(bus_.get(), &slot, names::kManagerPath);
     manager_.reset(slot);
+    sd_bus_add_filter(bus_.get(), &slot, failListing, this);
+    listingFilter_.reset(slot);
     for (auto& [path, object] : objects_) {
         addObject(*object);
         sd_bus_emit_object_added(bus_.get(), path.c_str());
@@ -101,6 +113,7 @@ void DriverStandin::connect() {
 void DriverStandin::stop() {
     for (auto& [path, object] : objects_) object->slot.reset();
     manager_.reset();
+    listingFilter_.reset();
     if (bus_) sd_bus_detach_event(bus_.get());
     bus_.reset();
 }

@@ -2,7 +2,8 @@
 // and benchmarks of its clients: it owns the driver's bus name, publishes
 // instance objects with the driver's exact interface (driver/bus_names.h)
 // below the object manager, and records every SetProperties call. An
-// instance can be told to answer with a failing status or a bus error.
+// instance can be told to answer with a failing status or a bus error, and
+// the listing of all instances can be made to fail.
 // Runs on the thread's default sd-event loop.
 #pragma once
 
@@ -58,13 +59,16 @@ public:
 
     std::vector<Call> calls;
     std::function<void(const Call&)> onCall;
+    // When set, GetManagedObjects fails with this D-Bus error (a driver
+    // that runs but cannot list its instances).
+    std::string listingError;
 
 private:
     void connect();
     void addObject(StandinObject& object);
 
     BusPtr bus_;
-    BusSlotPtr manager_;
+    BusSlotPtr manager_, listingFilter_;
     std::map<std::string, std::unique_ptr<StandinObject>> objects_;  // by path
 };
 

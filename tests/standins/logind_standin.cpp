@@ -59,16 +59,27 @@ const sd_bus_vtable kSessionVtable[] = {
 
 }  // namespace
 
-LogindStandin::LogindStandin() {
+LogindStandin::LogindStandin() { connect(); }
+
+LogindStandin::~LogindStandin() { stop(); }
+
+void LogindStandin::connect() {
     bus_ = connectService(ServiceBus::System);
     seat_ = publishObject(bus_.get(), kSeatPath, kSeatInterface, kSeatVtable, this);
+    for (Session& s : sessions_) s.slot = publishObject(bus_.get(), s.path, kSessionInterface, kSessionVtable, &s);
     takeName(bus_.get(), kBusName);
 }
 
-LogindStandin::~LogindStandin() {
+void LogindStandin::stop() {
     seat_.reset();
     for (Session& s : sessions_) s.slot.reset();
     if (bus_) sd_bus_detach_event(bus_.get());
+    bus_.reset();
+}
+
+void LogindStandin::restart() {
+    stop();
+    connect();
 }
 
 void LogindStandin::activate(const std::optional<User>& user) {
@@ -78,14 +89,14 @@ void LogindStandin::activate(const std::optional<User>& user) {
         s.id = std::to_string(sessions_.size() + 1);
         s.path = "/org/freedesktop/login1/session/_3" + s.id;
         s.user = *user;
-        s.slot = publishObject(bus_.get(), s.path, kSessionInterface, kSessionVtable, &s);
+        if (bus_) s.slot = publishObject(bus_.get(), s.path, kSessionInterface, kSessionVtable, &s);
         active_ = &s;
     }
     announce();
 }
 
 void LogindStandin::announce() {
-    sd_bus_emit_properties_changed(bus_.get(), kSeatPath, kSeatInterface, "ActiveSession", nullptr);
+    if (bus_) sd_bus_emit_properties_changed(bus_.get(), kSeatPath, kSeatInterface, "ActiveSession", nullptr);
 }
 
 }  // namespace vexa::test

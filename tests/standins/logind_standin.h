@@ -28,8 +28,14 @@ public:
     LogindStandin& operator=(const LogindStandin&) = delete;
 
     // A new session of `user` becomes seat0's active session, or (none)
-    // nobody is active; seat0 announces the change.
+    // nobody is active; seat0 announces the change (while stopped, the
+    // change is there when logind is back).
     void activate(const std::optional<User>& user);
+    // logind stops: its connection closes, its name has no owner. The
+    // sessions stay for restart(), which publishes them on a new
+    // connection before taking the name, as a restarted logind does.
+    void stop();
+    void restart();
     // Announces a change of seat0 without changing anything.
     void announce();
     // How often the active session's Name has been read: a client that
@@ -45,6 +51,8 @@ public:
     };
 
 private:
+    void connect();
+
     BusPtr bus_;
     BusSlotPtr seat_;
     std::list<Session> sessions_;

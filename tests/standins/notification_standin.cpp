@@ -3,6 +3,8 @@
 #include <systemd/sd-bus.h>
 
 #include <cstring>
+#include <filesystem>
+
 #include "tests/standins/service_bus.h"
 
 namespace vexa::test {
@@ -46,9 +48,14 @@ int notify(sd_bus_message* m, void* userdata, sd_bus_error*) {
     n.summary = summary;
     n.body = body;
     sd_bus_creds* creds = nullptr;
-    if (sd_bus_query_sender_creds(m, SD_BUS_CREDS_EUID | SD_BUS_CREDS_AUGMENT, &creds) >= 0) {
+    if (sd_bus_query_sender_creds(m, SD_BUS_CREDS_EUID | SD_BUS_CREDS_PID | SD_BUS_CREDS_AUGMENT, &creds) >= 0) {
         uid_t uid = 0;
         if (sd_bus_creds_get_euid(creds, &uid) >= 0) n.senderUid = uid;
+        pid_t pid = -1;
+        if (sd_bus_creds_get_pid(creds, &pid) >= 0) {
+            n.senderPid = pid;
+            n.senderFiles = openFilesOf(pid);
+        }
         sd_bus_creds_unref(creds);
     }
     self->received.push_back(std::move(n));
@@ -69,6 +76,18 @@ const sd_bus_vtable kVtable[] = {
 };
 
 }  // namespace
+
+std::set<std::string> openFilesOf(pid_t pid) {
+    std::set<std::string> files;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        const std::string name = entry.path().filename();
+        if (name == "0" || name == "1" || name == "2") continue;
+        const auto target = std::filesystem::read_symlink(entry.path(), error);
+        if (!error) files.insert(target.string());
+    }
+    return files;
+}
 
 NotificationStandin::NotificationStandin(bool markup) : bodyMarkup(markup) {
     bus_ = connectService(ServiceBus::Session);
