@@ -23,7 +23,3 @@ void SetUpperClass::stop() {
     removeDeviceNotify();
     removeLoginNotify();
 }
-
-// Keyboards that no driver instance serves are made to re-enumerate in a
-// later version; until then there is nothing to do and nothing fails.
-ErrorCode SetUpperClass::reconnecter() { return 0; }

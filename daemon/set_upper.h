@@ -43,6 +43,11 @@ enum : ErrorCode {
     kSetUpperErrAllKeyboards = 1300086,        // setupKeyboardsWithIterator failed
     kSetUpperErrRegister = 1400018,            // KZ730registerSetUpperNotification failed
     kSetUpperErrReconfigurePass = 1400037,     // a pass after "Reconfigure" failed
+    // reconnect_vexa, each after the step's negative errno (reconnection.h):
+    kSetUpperErrFindDevice = 1500170,          // the device's sysfs folder is gone
+    kSetUpperErrFindAuthorized = 1500180,      // the device has no `authorized` attribute
+    kSetUpperErrOpenAuthorized = 1500188,      // `authorized` cannot be opened for writing
+    kSetUpperErrReEnumerate = 1500195,         // writing 0 and then 1 to it failed
 };
 
 class SetUpperClass : public DeviceNotifyClient, public vexa::SetUpperNotificationObserver {

@@ -7,6 +7,9 @@ namespace vexa::driverbus {
 
 // Bus name the service owns.
 inline constexpr char kBusName[] = "mirlan.driver.VexaOrla";
+// The systemd unit that runs the service; its file in the unit search path
+// means "the driver is installed".
+inline constexpr char kServiceUnit[] = "mirlan.driver.VexaOrla.service";
 // The object manager; each driver instance is one object below it.
 inline constexpr char kManagerPath[] = "/mirlan/driver/VexaOrla";
 // Interface of the manager object itself: the driver's identity.

@@ -14,7 +14,7 @@
 #include "driver/device_match.h"
 #include "platform/glue/bus.h"
 #include "platform/glue/log.h"
-#include "platform/usb/location_id.h"
+#include "platform/usb/usb_devices.h"
 
 namespace vexa {
 
@@ -51,11 +51,7 @@ InputNodeFacts factsOf(sd_device* node) {
 std::uint32_t locationOf(sd_device* node) {
     sd_device* usb = nullptr;
     if (sd_device_get_parent_with_subsystem_devtype(node, "usb", "usb_device", &usb) < 0) return 0;
-    const std::string bus = sysattr(usb, "busnum");
-    if (bus.empty()) return 0;
-    std::string devpath = sysattr(usb, "devpath");
-    while (!devpath.empty() && devpath.back() == '\n') devpath.pop_back();
-    return usbLocationID(static_cast<unsigned>(std::strtoul(bus.c_str(), nullptr, 10)), devpath);
+    return usb::locationIDOf(usb);
 }
 
 int onSignal(sd_event_source* source, const signalfd_siginfo*, void*) {

@@ -1,20 +1,17 @@
 #include <utility>
 
 #include "editor/editor_platform.h"
+#include "driver/bus_names.h"
 #include "editor/driver_presence.h"
 #include "platform/shell/shell_command.h"
 #include "platform/units/unit_files.h"
 
-namespace {
-
-constexpr char kDriverUnit[] = "mirlan.driver.VexaOrla.service";
-
-}  // namespace
-
 LinuxEditorPlatform::LinuxEditorPlatform() = default;
 LinuxEditorPlatform::~LinuxEditorPlatform() = default;
 
-bool LinuxEditorPlatform::isDriverInstalled() { return vexa::units::isSystemUnitInstalled(kDriverUnit); }
+bool LinuxEditorPlatform::isDriverInstalled() {
+    return vexa::units::isSystemUnitInstalled(vexa::driverbus::kServiceUnit);
+}
 
 bool LinuxEditorPlatform::isDriverLoaded() { return vexa::editor::driverObjectExists(); }
 

@@ -98,6 +98,7 @@ int main(int argc, char** argv) {
         vexa::test::DaemonProcess daemon(VEXA_DAEMON, folder);
         auto env = vexa::test::environmentWithout({"HOME"});
         env.push_back("HOME=" + home);
+        env.push_back("SYSTEMD_UNIT_PATH=" + folder);  // no driver unit: the machine's keyboards stay as they are
         daemon.start(std::move(env));
         const auto runUntil = [&](std::size_t calls) {
             return runDefaultEventLoopUntil(

@@ -67,6 +67,9 @@ bool DriverProcess::startUnit(int timeoutMs) {
         return false;
     }
     pid_ = std::atoi(unitProperty(unit_, "MainPID").c_str());
+    // systemctl returns once the unit is up; the driver's (Type=dbus) must
+    // also be seen owning its name, the daemon's (Type=notify, no name) not.
+    if (unitProperty(unit_, "Type") != "dbus") return pid_ > 0;
     DriverBus bus;
     return pid_ > 0 && waitUntil(timeoutMs, [&] { return bus.nameHasOwner(); });
 }

@@ -22,7 +22,7 @@ public:
     ~DriverProcess();
     DriverProcess(const DriverProcess&) = delete;
     DriverProcess& operator=(const DriverProcess&) = delete;
-    // Starts it and waits until it owns its bus name.
+    // Starts it and waits until it is up: the driver owns its bus name.
     bool start(int timeoutMs = 10000);
     // SIGTERM and wait; the exit status, or -1 when it had to be killed.
     int stop(int timeoutMs = 5000);

@@ -1,7 +1,8 @@
 // The guest tests: run inside the qemu guest against the real kernel input
 // stack, uhid or USB gadget keyboards and the real VexaOrla process.
 //   vexa_guest_tests driver   the driver scenarios on uhid keyboards
-//   vexa_guest_tests usb      the driver on a USB keyboard (dummy_hcd gadget)
+//   vexa_guest_tests usb      the driver on a USB keyboard (dummy_hcd gadget) and the
+//                             daemon's reconnection of USB keyboards (systemd as PID 1)
 //   vexa_guest_tests hidtable our HID usage table against the kernel's
 //   vexa_guest_tests unit     the driver run by systemd from its unit file
 //   vexa_guest_tests daemon   the set-up daemon and the driver, both run by systemd
@@ -15,8 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "driver/bus_names.h"
 #include "tests/vm/daemon_guest.h"
 #include "tests/vm/hid_table_check.h"
+#include "tests/vm/reconnect_guest.h"
 #include "tests/vm/scenario.h"
 
 namespace {
@@ -240,6 +243,113 @@ std::vector<Scenario> daemonScenarios() {
     };
 }
 
+// Reconnection at the daemon's start, on USB keyboards (gadgets on the
+// dummy buses; bus 1 port 1 is location 0x01100000): the daemon and the
+// driver from their units, alice at the console with A sending Escape. A
+// keyboard's instance goes while it stays plugged in when usbhid lets go
+// of it. Whether a keyboard was re-enumerated shows on its interface,
+// which the kernel makes anew.
+class ReconnectSteps {
+public:
+    // An action on the scenario's own guests, which go when its steps do.
+    Step act(std::string what, std::function<std::string(DaemonGuest&, ReconnectGuest&)> action) const {
+        return Run{std::move(what), [daemon = daemon_, usb = usb_, action] { return action(*daemon, *usb); }};
+    }
+    Step atConsole() const {
+        return act("alice at the console, A sends Escape", [](DaemonGuest& g, ReconnectGuest&) {
+            const std::string e = g.consoleUser("alice", 1000);
+            return e.empty() ? g.save("alice", {{0x04, 0x29}}) : e;
+        });
+    }
+    Step startDaemon() const {
+        return act("start the daemon's unit", [](DaemonGuest& g, ReconnectGuest&) { return g.startDaemon(); });
+    }
+    Step stopDaemon() const {
+        return act("stop the daemon's unit", [](DaemonGuest& g, ReconnectGuest&) { return g.stopDaemon(); });
+    }
+    Step unbind(std::string device) const {
+        return act("usbhid lets go of " + device,
+                   [device](DaemonGuest&, ReconnectGuest& u) { return u.unbindInterface(device); });
+    }
+    Step watch(std::string device) const {
+        return act("watch " + device, [device](DaemonGuest&, ReconnectGuest& u) { return u.watch(device); });
+    }
+    Step reEnumerated(std::string device, bool expected) const {
+        return act(device + (expected ? " re-enumerated" : " left alone"),
+                   [device, expected](DaemonGuest&, ReconnectGuest& u) {
+                       return u.expectReEnumerated(device, expected);
+                   });
+    }
+
+private:
+    std::shared_ptr<DaemonGuest> daemon_ = std::make_shared<DaemonGuest>();
+    std::shared_ptr<ReconnectGuest> usb_ = std::make_shared<ReconnectGuest>();
+};
+
+constexpr std::uint32_t kBus1 = 0x01100000, kBus2 = 0x02100000;
+
+std::vector<Scenario> reconnectScenarios() {
+    const std::vector<KeyOut> escape = tapped(kb(0x29), KEY_ESC);
+    std::vector<Scenario> all;
+    {
+        const ReconnectSteps r;
+        all.push_back({"reconnection: without the driver's unit no keyboard is touched",
+                       {r.act("the driver's unit file removed",
+                              [](DaemonGuest&, ReconnectGuest& u) { return u.hideDriverUnit(); }),
+                        Plug{&kOrlaANSI, true}, r.watch("1-1"), r.atConsole(), r.startDaemon(),
+                        r.reEnumerated("1-1", false), r.stopDaemon()}});
+    }
+    {
+        // The driver takes the keyboards that are there when it starts.
+        const ReconnectSteps r;
+        all.push_back({"reconnection: the driver started after the keyboard serves it, which is left alone",
+                       {Plug{&kOrlaANSI, true}, StartDriver{}, ExpectInstance{kBus1}, r.watch("1-1"), r.atConsole(),
+                        r.startDaemon(), r.reEnumerated("1-1", false), ExpectSoon{{0x04}, escape},
+                        r.stopDaemon(), StopDriver{}}});
+    }
+    {
+        const ReconnectSteps r;
+        all.push_back({"reconnection: a keyboard without an instance comes back, claimed and with the user's table",
+                       {StartDriver{}, Plug{&kOrlaANSI, true}, ExpectInstance{kBus1}, r.unbind("1-1"),
+                        ExpectNoInstance{}, r.watch("1-1"), r.atConsole(), r.startDaemon(),
+                        r.reEnumerated("1-1", true), ReopenKeyboard{}, ExpectInstance{kBus1, true},
+                        ExpectSoon{{0x04}, escape}, r.stopDaemon(), StopDriver{}}});
+    }
+    {
+        const ReconnectSteps r;
+        all.push_back({"reconnection: a keyboard whose device class is not 0 is left alone",
+                       {StartDriver{}, Plug{&kOrlaANSI, true, {0, 0xEF}}, ExpectInstance{kBus1}, r.unbind("1-1"),
+                        ExpectNoInstance{}, r.watch("1-1"), r.startDaemon(), r.reEnumerated("1-1", false),
+                        r.stopDaemon(), StopDriver{}}});
+    }
+    {
+        // Devices are taken in the order of their sysfs paths: bus 1 first.
+        const ReconnectSteps r;
+        all.push_back({"reconnection: of two keyboards the first fails, the second comes back, the result is 0",
+                       Steps{{StartDriver{},
+                              r.act("plug in the ANSI keyboard on bus 1",
+                                    [](DaemonGuest&, ReconnectGuest& u) {
+                                        const std::string e = u.plug(kOrlaANSI, {0});
+                                        return e.empty() ? u.waitForInstances(kBus1, 1) : e;
+                                    }),
+                              Plug{&kOrlaJIS, true, {1}}, ExpectInstance{kBus2}, r.unbind("1-1"), r.unbind("2-1"),
+                              r.act("no instance on bus 1",
+                                    [](DaemonGuest&, ReconnectGuest& u) { return u.waitForInstances(kBus1, 0); }),
+                              ExpectNoInstance{},
+                              r.act("1-1's authorized attribute read-only",
+                                    [](DaemonGuest&, ReconnectGuest& u) { return u.lockAuthorization("1-1"); }),
+                              r.watch("1-1"), r.watch("2-1"),
+                              r.act("the daemon's reconnection in this process: 0, EROFS on the stack",
+                                    [](DaemonGuest&, ReconnectGuest& u) {
+                                        return u.reconnecter(0, std::to_string(-EROFS));
+                                    }),
+                              r.reEnumerated("1-1", false), r.reEnumerated("2-1", true), ReopenKeyboard{},
+                              ExpectInstance{kBus2, true}},
+                             tap(0x35), one(Expect{tapped(kb(0xE3), KEY_LEFTMETA)}), one(StopDriver{})}});
+    }
+    return all;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -248,11 +358,16 @@ int main(int argc, char** argv) {
     const std::string only = argc > 2 ? argv[2] : "";
     const auto run = [&](std::vector<Scenario> scenarios, const std::string& unit = "") {
         std::erase_if(scenarios, [&](const Scenario& s) { return s.name.find(only) == std::string::npos; });
-        return runScenarios(scenarios, unit) == 0 ? 0 : 1;
+        return runScenarios(std::move(scenarios), unit) == 0 ? 0 : 1;
     };
     setvbuf(stdout, nullptr, _IOLBF, 0);
     if (group == "driver") return run(driverScenarios());
-    if (group == "usb") return run(usbScenarios());
+    if (group == "usb") {
+        // One boot for every USB keyboard: the driver as a child process,
+        // then the reconnection with the driver and the daemon as units.
+        const int failed = run(usbScenarios());
+        return failed + run(reconnectScenarios(), vexa::driverbus::kServiceUnit) > 0 ? 1 : 0;
+    }
     if (group == "unit") return run(unitScenarios(), "mirlan.driver.VexaOrla.service");
     if (group == "hidtable") return checkHidTableAgainstKernel() ? 0 : 1;
     if (group == "daemon") return run(daemonScenarios(), "mirlan.driver.VexaOrla.service");

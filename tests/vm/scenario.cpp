@@ -155,7 +155,7 @@ private:
     }
 
     void exec(const step::Plug& p) {
-        keyboard_ = p.usbGadget ? plugGadgetKeyboard(*p.keyboard) : plugUhidKeyboard(*p.keyboard);
+        keyboard_ = p.usbGadget ? plugGadgetKeyboard(*p.keyboard, p.gadget) : plugUhidKeyboard(*p.keyboard);
         check(keyboard_ != nullptr, "cannot create the test keyboard");
         openNode(*keyboard_, NodeKind::Keyboard, reader_);
     }
@@ -164,6 +164,11 @@ private:
     void exec(const step::Unplug&) {
         keyboard_.reset();
         reader_.close();
+    }
+
+    void exec(const step::ReopenKeyboard&) {
+        reader_.close();
+        openNode(*keyboard_, NodeKind::Keyboard, reader_);
     }
 
     void exec(const step::PlugInterface& p) {
@@ -696,9 +701,9 @@ private:
 
 }  // namespace
 
-int runScenarios(const std::vector<Scenario>& scenarios, const std::string& unit) {
+int runScenarios(std::vector<Scenario> scenarios, const std::string& unit) {
     int failed = 0;
-    for (const Scenario& s : scenarios) {
+    for (Scenario& s : scenarios) {
         const auto start = std::chrono::steady_clock::now();
         std::string error;
         std::size_t at = 0;
@@ -719,6 +724,7 @@ int runScenarios(const std::vector<Scenario>& scenarios, const std::string& unit
             std::printf("[  FAILED  ] %s: step %zu: %s\n", s.name.c_str(), at + 1, error.c_str());
         }
         std::fflush(stdout);
+        s.steps.clear();
     }
     std::printf("%zu passed, %d failed\n", scenarios.size() - static_cast<std::size_t>(failed), failed);
     return failed;

@@ -31,8 +31,12 @@ struct StopDriver {};
 struct Plug {
     const KeyboardDescription* keyboard;
     bool usbGadget = false;
+    GadgetOptions gadget = {};
 };
 struct Unplug {};
+// The keyboard's node was made anew while it stayed plugged in (its USB
+// device re-enumerated): the plain reader opens the new node.
+struct ReopenKeyboard {};
 // A second interface of the plugged keyboard (its own HID device with the
 // same vendor and product, e.g. its media keys), and its removal.
 struct PlugInterface { const KeyboardDescription* keyboard; };
@@ -159,7 +163,7 @@ using Step = std::variant<step::StartDriver, step::StopDriver, step::Plug, step:
                           step::ExpectLedReport, step::SetRepeat, step::Wait, step::ReaderGrab, step::Run,
                           step::ExpectSoon, step::UinputModule, step::TriggerChange, step::SuspendResume,
                           step::ExpectNoKeyDown, step::LoseBus, step::RandomStorm, step::ReplugCycles,
-                          step::KeyboardRepeat>;
+                          step::KeyboardRepeat, step::ReopenKeyboard>;
 
 struct Scenario {
     std::string name;
@@ -169,6 +173,8 @@ struct Scenario {
 // Runs each scenario (a fresh driver and keyboard each time); prints one
 // line per scenario and the summary. Returns the number of failures. With a
 // unit name the driver is that systemd unit, otherwise a child process.
-int runScenarios(const std::vector<Scenario>& scenarios, const std::string& unit = "");
+// A scenario's steps are dropped as soon as it has run, so whatever its
+// actions hold (a daemon, a mount) is undone before the next one starts.
+int runScenarios(std::vector<Scenario> scenarios, const std::string& unit = "");
 
 }  // namespace vexa::guest

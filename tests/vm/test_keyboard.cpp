@@ -206,7 +206,10 @@ std::string hex4(unsigned v) {
 // host side sees it as a real USB keyboard.
 class GadgetKeyboard : public TestKeyboard {
 public:
-    explicit GadgetKeyboard(const KeyboardDescription& d) : TestKeyboard(d) {}
+    GadgetKeyboard(const KeyboardDescription& d, GadgetOptions options)
+        : TestKeyboard(d),
+          options_(options),
+          root_("/sys/kernel/config/usb_gadget/vexa" + (options.udc != 0 ? std::to_string(options.udc) : "")) {}
     ~GadgetKeyboard() override {
         if (fd_ >= 0) close(fd_);
         writeFile(root_ + "/UDC", "\n");
@@ -227,6 +230,10 @@ public:
         bool ok = writeFile(r + "/idVendor", hex4(description.vendor)) &&
                   writeFile(r + "/idProduct", hex4(description.product)) && writeFile(r + "/bcdUSB", "0x0200") &&
                   writeFile(r + "/bcdDevice", "0x0111");
+        if (ok && options_.deviceClass != 0) {
+            ok = writeFile(r + "/bDeviceClass", hex4(options_.deviceClass)) &&
+                 writeFile(r + "/bDeviceSubClass", "0x02") && writeFile(r + "/bDeviceProtocol", "0x01");
+        }
         ok = ok && mkdir((r + "/strings/0x409").c_str(), 0755) == 0 &&
              writeFile(r + "/strings/0x409/manufacturer", kManufacturer) &&
              writeFile(r + "/strings/0x409/product", description.name) &&
@@ -241,13 +248,17 @@ public:
              mkdir((r + "/configs/c.1/strings/0x409").c_str(), 0755) == 0 &&
              writeFile(r + "/configs/c.1/strings/0x409/configuration", "keyboard") &&
              symlink((r + "/functions/hid.usb0").c_str(), (r + "/configs/c.1/hid.usb0").c_str()) == 0;
-        ok = ok && writeFile(r + "/UDC", "dummy_udc.0");
+        ok = ok && writeFile(r + "/UDC", "dummy_udc." + std::to_string(options_.udc));
         if (!ok) return false;
+        // The function's node is /dev/hidg<minor>, its minor in "dev" ("major:minor").
+        std::string dev;
+        std::getline(std::ifstream(r + "/functions/hid.usb0/dev"), dev);
+        const std::string node = "/dev/hidg" + dev.substr(dev.find(':') + 1);
         for (int i = 0; i < 200 && fd_ < 0; ++i) {
-            fd_ = open("/dev/hidg0", O_RDWR | O_CLOEXEC | O_NONBLOCK);
+            fd_ = open(node.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
             if (fd_ < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        if (fd_ < 0) std::fprintf(stderr, "gadget: /dev/hidg0 did not appear\n");
+        if (fd_ < 0) std::fprintf(stderr, "gadget: %s did not appear\n", node.c_str());
         return fd_ >= 0;
     }
 
@@ -275,7 +286,8 @@ public:
 
 private:
     static constexpr char kManufacturer[] = "Vexa";
-    std::string root_ = "/sys/kernel/config/usb_gadget/vexa";
+    GadgetOptions options_;
+    std::string root_;
     int fd_ = -1;
 };
 
@@ -287,8 +299,8 @@ std::unique_ptr<TestKeyboard> plugUhidKeyboard(const KeyboardDescription& d) {
     return kb;
 }
 
-std::unique_ptr<TestKeyboard> plugGadgetKeyboard(const KeyboardDescription& d) {
-    auto kb = std::make_unique<GadgetKeyboard>(d);
+std::unique_ptr<TestKeyboard> plugGadgetKeyboard(const KeyboardDescription& d, GadgetOptions options) {
+    auto kb = std::make_unique<GadgetKeyboard>(d, options);
     if (!kb->create()) return nullptr;
     return kb;
 }

@@ -64,8 +64,17 @@ private:
     std::set<std::uint8_t> down_;
 };
 
+// Where a USB gadget keyboard is plugged in and how its device descriptor
+// reads: dummy_udc.<udc> is the port 1 of USB bus <udc> + 1 (the guest
+// has two), and a device class other than 0 comes with subclass 2 and
+// protocol 1 (0xEF: a composite device that groups its interfaces).
+struct GadgetOptions {
+    int udc = 0;
+    std::uint8_t deviceClass = 0;
+};
+
 // Creates the device; nullptr with a message on stderr on failure.
 std::unique_ptr<TestKeyboard> plugUhidKeyboard(const KeyboardDescription& d);
-std::unique_ptr<TestKeyboard> plugGadgetKeyboard(const KeyboardDescription& d);
+std::unique_ptr<TestKeyboard> plugGadgetKeyboard(const KeyboardDescription& d, GadgetOptions options = {});
 
 }  // namespace vexa::guest
