@@ -42,9 +42,12 @@ void KeyEventPipeline::feed(const input_event* events, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         const input_event& ev = events[i];
         if (dropping_) {
-            // The rest of the frame cut by the gap.
+            // The rest of the frame cut by the gap. At its end, what came up
+            // meanwhile is released before the events that follow.
             if (ev.type == EV_SYN && ev.code == SYN_REPORT) {
                 dropping_ = false;
+                gapState_ = dispatcher_.keyboardKeyState();
+                releaseUp(gapState_);
                 resyncDue_ = true;
             }
             continue;
@@ -77,10 +80,11 @@ void KeyEventPipeline::feed(const input_event* events, std::size_t count) {
         }
         append(ev.type, ev.code, ev.value);
     }
+    // The key state was read after these events: a press among them whose
+    // key is up already had its release dropped with the reader's queue.
     if (resyncDue_ && !dropping_) {
         resyncDue_ = false;
-        resync(dispatcher_.keyboardKeyState());
-        return;
+        releaseUp(gapState_);
     }
     flush();
 }
@@ -126,11 +130,15 @@ void KeyEventPipeline::handleKey(const input_event& ev) {
 
 void KeyEventPipeline::resync(const KeyBits& down) {
     haveScan_ = false;
+    releaseUp(down);
+    if (unsynced_) append(EV_SYN, SYN_REPORT, 0);
+    flush();
+}
+
+void KeyEventPipeline::releaseUp(const KeyBits& down) {
     for (std::size_t i = pressed_.size(); i-- > 0;) {
         if (!keyBitSet(down, pressed_[i].inputKey)) releaseEntry(i);
     }
-    if (unsynced_) append(EV_SYN, SYN_REPORT, 0);
-    flush();
 }
 
 void KeyEventPipeline::emitKey(HidUsage out, std::int32_t value) {

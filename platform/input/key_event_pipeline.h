@@ -19,11 +19,12 @@
 // it, so keys that no table touches (media keys, system keys) pass unchanged.
 //
 // After a gap in the keyboard's events (SYN_DROPPED) the events up to the
-// next SYN_REPORT are skipped, and once the events read with it have been
-// handled, every recorded press whose key the keyboard no longer holds is
-// released. The key state is asked for only then: reading it (EVIOCGKEY)
-// also drops the key events still queued for the reader, so a release among
-// those must not be followed by a press that was read before it.
+// next SYN_REPORT are skipped; there the keyboard's key state is read and
+// every recorded press whose key is up is released. Reading the state
+// (EVIOCGKEY) also drops the key events still queued for the reader, so
+// once the events read with the gap are handled, the presses among them
+// whose key that state has up are released too: their releases were
+// dropped.
 #pragma once
 
 #include <linux/input.h>
@@ -101,6 +102,8 @@ private:
     void pressOutput(HidUsage out, std::uint16_t key);
     void releaseOutput(HidUsage out, std::uint16_t key);
     void releaseEntry(std::size_t index);
+    // Releases the recorded presses whose key is up in `down`.
+    void releaseUp(const KeyBits& down);
     // Releases the recorded presses reported with this key code; false when
     // there was none.
     bool releaseByKey(std::uint16_t inputKey);
@@ -117,6 +120,7 @@ private:
     bool unsynced_ = false;
     bool dropping_ = false;     // inside a gap, until its SYN_REPORT
     bool resyncDue_ = false;    // a gap has ended in the events being fed
+    KeyBits gapState_{};        // the key state read at its end
     std::vector<Pressed> pressed_;
     // How many physical keys hold each output key down; the output sees one
     // press when the first goes down and one release when the last comes up.

@@ -70,10 +70,11 @@ TEST(KeyEventPipeline, ResyncReleasesOnlyKeysThatAreUp) {
     EXPECT_FALSE(p.pipeline.anyOutputDown());
 }
 
-// The key state is read once the events read with the gap are handled:
-// reading it drops the key events still queued, so it already counts the
-// releases of keys whose presses were read after the gap.
-TEST(KeyEventPipeline, GapIsResolvedAfterTheEventsReadWithIt) {
+// At the gap's end the keys that came up are released; reading the state
+// there drops the key events still queued, so it also counts the releases
+// of keys whose presses were read after the gap: those are released once
+// the events read with the gap are handled.
+TEST(KeyEventPipeline, GapIsResolvedWithTheStateReadAtItsEnd) {
     PassThrough p;
     p.press(0x04, KEY_A);
     p.press(0x16, KEY_S);
@@ -91,7 +92,7 @@ TEST(KeyEventPipeline, GapIsResolvedAfterTheEventsReadWithIt) {
     EXPECT_EQ(p.stateReads, 0);
     p.pipeline.feed(batch.data() + 1, batch.size() - 1);  // ...and ends in the next
     EXPECT_EQ(p.stateReads, 1);
-    EXPECT_EQ(p.keys, (std::vector<std::pair<int, int>>{{KEY_D, 1}, {KEY_F, 1}, {KEY_D, 0}, {KEY_A, 0}}));
+    EXPECT_EQ(p.keys, (std::vector<std::pair<int, int>>{{KEY_A, 0}, {KEY_D, 1}, {KEY_F, 1}, {KEY_D, 0}}));
     p.keys.clear();
     p.pipeline.releaseAll();
     EXPECT_EQ(p.keys, (std::vector<std::pair<int, int>>{{KEY_F, 0}, {KEY_S, 0}}));
