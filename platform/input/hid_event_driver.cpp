@@ -118,6 +118,8 @@ void IOHIDEventDriver::dispatchKey(std::uint64_t timeStampNs, std::uint32_t usag
     dispatchKeyboardEvent(timeStampNs, usagePage, usage, value, 0);
 }
 
+KeyBits IOHIDEventDriver::keyboardKeyState() { return keyState(); }
+
 void IOHIDEventDriver::onKeyboardReadable(void* self) { static_cast<IOHIDEventDriver*>(self)->readKeyboard(); }
 
 void IOHIDEventDriver::onVirtualReadable(void* self) { static_cast<IOHIDEventDriver*>(self)->readVirtual(); }
@@ -208,22 +210,7 @@ void IOHIDEventDriver::readKeyboard() {
 }
 
 void IOHIDEventDriver::handleKeyboardEvents(const input_event* events, std::size_t count) {
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (events[i].type != EV_SYN) continue;
-        if (events[i].code == SYN_DROPPED) {
-            // The kernel dropped events for this reader: everything up to
-            // the next SYN_REPORT is incomplete; the key state after it
-            // tells which keys came up meanwhile.
-            if (!dropping_) pipeline_.feed(events + start, i - start);
-            dropping_ = true;
-        } else if (events[i].code == SYN_REPORT && dropping_) {
-            dropping_ = false;
-            start = i + 1;
-            pipeline_.resync(keyState());
-        }
-    }
-    if (!dropping_) pipeline_.feed(events + start, count - start);
+    pipeline_.feed(events, count);
 }
 
 void IOHIDEventDriver::readVirtual() {

@@ -75,7 +75,7 @@ public:
 
     // Events read from the keyboard while the driver holds it, in order: the
     // device glue calls this for every read. A SYN_DROPPED among them is
-    // resolved with the keyboard's key state.
+    // resolved with the keyboard's key state (all up without a device).
     void handleKeyboardEvents(const input_event* events, std::size_t count);
     // Sends the instance's output to `sink` instead of the virtual keyboard,
     // so that a host test can run a driver without devices; nullptr undoes it.
@@ -85,6 +85,7 @@ private:
     void writeEvents(const input_event* events, std::size_t count) override;
     void dispatchKey(std::uint64_t timeStampNs, std::uint32_t usagePage, std::uint32_t usage,
                      std::uint32_t value) override;
+    KeyBits keyboardKeyState() override;
 
     static void onKeyboardReadable(void* self);
     static void onVirtualReadable(void* self);
@@ -110,7 +111,6 @@ private:
     InputLoop* loop_ = nullptr;
     bool watching_ = false;  // the loop polls keyboard_ and uinputFd_
     bool grabbed_ = false;
-    bool dropping_ = false;  // inside a SYN_DROPPED gap, until its SYN_REPORT
     bool terminated_ = false;
     bool writeFailed_ = false;
     std::string devnode_;

@@ -6,6 +6,11 @@ namespace vexa {
 
 namespace {
 
+// The record of a press that came without a scan: no physical key's usage,
+// and nothing to send but its key code.
+constexpr std::uint32_t kNoScan = 0;
+constexpr HidUsage kNoUsage{0, 0};
+
 std::uint64_t timeStampNs(const input_event& ev) {
     return static_cast<std::uint64_t>(ev.input_event_sec) * 1000000000ULL +
            static_cast<std::uint64_t>(ev.input_event_usec) * 1000ULL;
@@ -36,6 +41,17 @@ void KeyEventPipeline::flush() {
 void KeyEventPipeline::feed(const input_event* events, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         const input_event& ev = events[i];
+        if (dropping_) {
+            // The rest of the frame cut by the gap. At its end, what came up
+            // meanwhile is released before the events that follow.
+            if (ev.type == EV_SYN && ev.code == SYN_REPORT) {
+                dropping_ = false;
+                gapState_ = dispatcher_.keyboardKeyState();
+                releaseUp(gapState_);
+                resyncDue_ = true;
+            }
+            continue;
+        }
         switch (ev.type) {
         case EV_MSC:
             if (ev.code == MSC_SCAN) {
@@ -49,7 +65,8 @@ void KeyEventPipeline::feed(const input_event* events, std::size_t count) {
             continue;
         case EV_SYN:
             haveScan_ = false;
-            if (ev.code == SYN_REPORT && unsynced_) append(EV_SYN, SYN_REPORT, 0);
+            if (ev.code == SYN_DROPPED) dropping_ = true;
+            else if (ev.code == SYN_REPORT && unsynced_) append(EV_SYN, SYN_REPORT, 0);
             continue;
         case EV_LED:
         case EV_SND:
@@ -63,6 +80,12 @@ void KeyEventPipeline::feed(const input_event* events, std::size_t count) {
         }
         append(ev.type, ev.code, ev.value);
     }
+    // The key state was read after these events: a press among them whose
+    // key is up already had its release dropped with the reader's queue.
+    if (resyncDue_ && !dropping_) {
+        resyncDue_ = false;
+        releaseUp(gapState_);
+    }
     flush();
 }
 
@@ -73,10 +96,19 @@ void KeyEventPipeline::handleKey(const input_event& ev) {
     // own repeats on would repeat every key twice.
     if (ev.value == 2) return;
     if (!scanned) {
-        // The kernel releases held keys without a scan on suspend, resume
-        // and disconnect: such a release ends the presses of that key.
-        if (ev.value == 0 && releaseByKey(ev.code)) return;
-        append(ev.type, ev.code, ev.value);
+        if (ev.code >= downCount_.size()) return;
+        if (ev.value == 0) {
+            // The kernel releases held keys without a scan on suspend, resume
+            // and disconnect: such a release ends the presses of that key. A
+            // key that other presses hold on the output stays down.
+            if (!releaseByKey(ev.code) && downCount_[ev.code] == 0) append(EV_KEY, ev.code, 0);
+            return;
+        }
+        // A press without a scan has no usage to look up: it passes as it
+        // came, recorded like any other, so that its release ends it
+        // whichever way that comes (with a scan, without, or after a gap).
+        pressed_.push_back({kNoScan, ev.code, kNoUsage, ev.code});
+        if (downCount_[ev.code]++ == 0) append(EV_KEY, ev.code, 1);
         return;
     }
     const bool recorded = findPressed(scan_).has_value();
@@ -98,11 +130,15 @@ void KeyEventPipeline::handleKey(const input_event& ev) {
 
 void KeyEventPipeline::resync(const KeyBits& down) {
     haveScan_ = false;
+    releaseUp(down);
+    if (unsynced_) append(EV_SYN, SYN_REPORT, 0);
+    flush();
+}
+
+void KeyEventPipeline::releaseUp(const KeyBits& down) {
     for (std::size_t i = pressed_.size(); i-- > 0;) {
         if (!keyBitSet(down, pressed_[i].inputKey)) releaseEntry(i);
     }
-    if (unsynced_) append(EV_SYN, SYN_REPORT, 0);
-    flush();
 }
 
 void KeyEventPipeline::emitKey(HidUsage out, std::int32_t value) {
@@ -156,7 +192,7 @@ void KeyEventPipeline::releaseEntry(std::size_t index) {
 }
 
 void KeyEventPipeline::sendKey(HidUsage out, std::uint16_t key, std::int32_t value) {
-    append(EV_MSC, MSC_SCAN, static_cast<std::int32_t>(out.scan()));
+    if (out != kNoUsage) append(EV_MSC, MSC_SCAN, static_cast<std::int32_t>(out.scan()));
     append(EV_KEY, key, value);
     append(EV_SYN, SYN_REPORT, 0);
 }

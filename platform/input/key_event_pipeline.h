@@ -14,8 +14,17 @@
 // (suspend, resume, disconnect), and two usages that share one key code
 // release under each other's scan: a release with no scan, or with a scan
 // that no recorded press has, releases every recorded press of that key
-// code. A key sent on with its own usage keeps the key code the kernel gave
+// code. A press without a scan passes as it came and is recorded like any
+// other. A key sent on with its own usage keeps the key code the kernel gave
 // it, so keys that no table touches (media keys, system keys) pass unchanged.
+//
+// After a gap in the keyboard's events (SYN_DROPPED) the events up to the
+// next SYN_REPORT are skipped; there the keyboard's key state is read and
+// every recorded press whose key is up is released. Reading the state
+// (EVIOCGKEY) also drops the key events still queued for the reader, so
+// once the events read with the gap are handled, the presses among them
+// whose key that state has up are released too: their releases were
+// dropped.
 #pragma once
 
 #include <linux/input.h>
@@ -52,6 +61,8 @@ public:
     // value 1 = press, 0 = release. Answer through KeyEventPipeline::emitKey.
     virtual void dispatchKey(std::uint64_t timeStampNs, std::uint32_t usagePage, std::uint32_t usage,
                              std::uint32_t value) = 0;
+    // The keys the keyboard holds now, asked after a gap in its events.
+    virtual KeyBits keyboardKeyState() = 0;
 
 protected:
     ~KeyDispatcher() = default;
@@ -61,11 +72,10 @@ class KeyEventPipeline {
 public:
     KeyEventPipeline(KeyEventSink& sink, KeyDispatcher& dispatcher);
 
-    // Events read from the keyboard, in order (no SYN_DROPPED gap among them).
+    // Events read from the keyboard, in order, SYN_DROPPED included.
     void feed(const input_event* events, std::size_t count);
-    // After a gap in the keyboard's events (SYN_DROPPED): `down` is the
-    // keyboard's key state now. Every recorded press whose key is up is
-    // released; the frame cut by the gap is forgotten.
+    // `down` is the keyboard's key state now: every recorded press whose key
+    // is up is released, and a frame cut short is forgotten.
     void resync(const KeyBits& down);
     // Sends a usage as a key event. Inside a dispatch the press is recorded
     // for the physical key being dispatched, and a release sends what was
@@ -92,6 +102,8 @@ private:
     void pressOutput(HidUsage out, std::uint16_t key);
     void releaseOutput(HidUsage out, std::uint16_t key);
     void releaseEntry(std::size_t index);
+    // Releases the recorded presses whose key is up in `down`.
+    void releaseUp(const KeyBits& down);
     // Releases the recorded presses reported with this key code; false when
     // there was none.
     bool releaseByKey(std::uint16_t inputKey);
@@ -106,6 +118,9 @@ private:
     std::uint32_t currentScan_ = 0;
     std::uint16_t currentKey_ = 0;
     bool unsynced_ = false;
+    bool dropping_ = false;     // inside a gap, until its SYN_REPORT
+    bool resyncDue_ = false;    // a gap has ended in the events being fed
+    KeyBits gapState_{};        // the key state read at its end
     std::vector<Pressed> pressed_;
     // How many physical keys hold each output key down; the output sees one
     // press when the first goes down and one release when the last comes up.

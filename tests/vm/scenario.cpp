@@ -66,6 +66,7 @@ public:
     std::size_t stepIndex() const { return stepIndex_; }
 
     ~Runner() {
+        if (frozen_) kill(driver_.pid(), SIGCONT);
         if (keyboard_) keyboard_->releaseAll();
         if (driver_.running()) driver_.stop();
         if (access(kUinputAwayPath, F_OK) == 0) rename(kUinputAwayPath, kUinputPath);
@@ -459,6 +460,13 @@ private:
         check(suspendAndResume(&error), "suspend and resume failed: " + error);
     }
 
+    void exec(const step::FreezeDriver& f) {
+        check(driver_.running() && !driver_.isUnit(), "no driver process to stop or continue");
+        check(kill(driver_.pid(), f.frozen ? SIGSTOP : SIGCONT) == 0, std::string("cannot signal the driver: ") +
+                                                                         std::strerror(errno));
+        frozen_ = f.frozen;
+    }
+
     // Whether a node holds any key down now (EVIOCGKEY on a node of its
     // own, since the ioctl drops the reader's queued key events).
     static std::string keysDown(const EvdevNode& node) {
@@ -697,6 +705,7 @@ private:
     std::vector<KeyOut> cloneTail_;
     std::uint32_t cloneTailScan_ = 0;
     std::size_t stepIndex_ = 0;
+    bool frozen_ = false;
 };
 
 }  // namespace

@@ -128,6 +128,10 @@ struct TriggerChange {};
 // Every device is suspended and resumed: the kernel releases every held
 // key without a scan code.
 struct SuspendResume {};
+// The driver (a child process) is stopped (SIGSTOP) or goes on (SIGCONT).
+// Keys typed meanwhile overflow its queue on the keyboard's node, and the
+// kernel drops events (SYN_DROPPED).
+struct FreezeDriver { bool frozen; };
 // After the last action: no key is down on the virtual keyboard (EVIOCGKEY).
 struct ExpectNoKeyDown {};
 // The system bus daemon dies. The driver must end with a failure status,
@@ -163,7 +167,7 @@ using Step = std::variant<step::StartDriver, step::StopDriver, step::Plug, step:
                           step::ExpectLedReport, step::SetRepeat, step::Wait, step::ReaderGrab, step::Run,
                           step::ExpectSoon, step::UinputModule, step::TriggerChange, step::SuspendResume,
                           step::ExpectNoKeyDown, step::LoseBus, step::RandomStorm, step::ReplugCycles,
-                          step::KeyboardRepeat, step::ReopenKeyboard>;
+                          step::KeyboardRepeat, step::ReopenKeyboard, step::FreezeDriver>;
 
 struct Scenario {
     std::string name;
