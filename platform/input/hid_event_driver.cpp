@@ -146,9 +146,10 @@ KeyBits IOHIDEventDriver::keyState() const {
 void IOHIDEventDriver::tryGrab() {
     if (grabbed_ || terminated_ || !keyboard_) return;
     if (anyBitSet(keyState())) {
-        // While another program holds the keyboard no event wakes us: keep
-        // the timer going.
-        if (grabRetry_) retryGrabLater();
+        // The keyboard's next events bring us back, unless another program
+        // holds it (then none reach us, not even the releases): the timer
+        // looks again in a second in any case.
+        retryGrabLater(false);
         return;
     }
     if (ioctl(keyboard_.get(), EVIOCGRAB, 1) < 0) {
@@ -172,10 +173,10 @@ void IOHIDEventDriver::tryGrab() {
 // so the grab is tried again on a timer. Without the timer the keyboard
 // would stay unserved, so failing to set it ends the instance (its owner
 // tries again later).
-void IOHIDEventDriver::retryGrabLater() {
+void IOHIDEventDriver::retryGrabLater(bool heldByAnother) {
     int r = 0;
     if (!grabRetry_) {
-        logLine(SD_INFO "%s: held by another program; trying to grab it every second", devnode_.c_str());
+        if (heldByAnother) logLine(SD_INFO "%s: held by another program; trying to grab it every second", devnode_.c_str());
         sd_event_source* source = nullptr;
         r = sd_event_add_time_relative(loop_->event(), &source, CLOCK_MONOTONIC, kGrabRetryUs, 0, onGrabRetry, this);
         grabRetry_.reset(source);

@@ -93,7 +93,7 @@ private:
     void readKeyboard();
     void readVirtual();
     void tryGrab();
-    void retryGrabLater();
+    void retryGrabLater(bool heldByAnother = true);
     // The keyboard's key state (EVIOCGKEY); all up when it cannot be read.
     // The kernel drops the key events still queued for this reader.
     KeyBits keyState() const;

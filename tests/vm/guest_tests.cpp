@@ -130,6 +130,12 @@ std::vector<Scenario> driverScenarios() {
          Steps{{Plug{&kOrlaANSI}, ReaderGrab{true}, StartDriver{}, ExpectInstance{std::nullopt, false, false},
                 Wait{1500}, ReaderGrab{false}, ExpectGrabbed{true}},
                tap(0x05), one(Expect{tapped(kb(0x05), KEY_B)})}},
+        // Another program holds the keyboard while a key is down: neither the
+        // release nor the letting go reaches the driver, only its timer does.
+        {"a key held while another program holds the keyboard does not keep the grab away",
+         Steps{{Plug{&kOrlaANSI}, KeyboardRepeat{10000, 100}, ReaderGrab{true}, Press{0x04}, StartDriver{},
+                ExpectInstance{std::nullopt, false, false}, Release{0x04}, ReaderGrab{false}, Wait{1500}},
+               tap(0x05), one(Expect{tapped(kb(0x05), KEY_B)})}},
         {"LEDs set on the virtual keyboard reach the keyboard",
          Steps{kStartWithANSI,
                {SetLed{LED_CAPSL, true}, ExpectLedReport{0x02}, SetLed{LED_NUML, true}, ExpectLedReport{0x03},
