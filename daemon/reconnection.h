@@ -1,7 +1,8 @@
 // Module 150's plain functions: keyboards of this system that no driver
 // instance serves, found among the USB devices (platform/usb) and made to
 // re-enumerate, so that the driver claims them as if they had been plugged
-// in anew. SetUpperClass::reconnecter runs them once, at start.
+// in anew. SetUpperClass::reconnecter runs them once, at start, when the
+// driver is installed and running (only a running driver claims them).
 //
 // Linux has no plug-in or device interface to obtain; each code of
 // reconnect_vexa stands for the step of a re-enumeration through sysfs that

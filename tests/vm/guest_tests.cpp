@@ -292,12 +292,27 @@ std::vector<Scenario> reconnectScenarios() {
     const std::vector<KeyOut> escape = tapped(kb(0x29), KEY_ESC);
     std::vector<Scenario> all;
     {
+        // The driver runs on, although its unit file has gone.
         const ReconnectSteps r;
         all.push_back({"reconnection: without the driver's unit no keyboard is touched",
-                       {r.act("the driver's unit file removed",
+                       {StartDriver{}, Plug{&kOrlaANSI, true}, ExpectInstance{kBus1}, r.unbind("1-1"),
+                        ExpectNoInstance{},
+                        r.act("the driver's unit file removed",
                               [](DaemonGuest&, ReconnectGuest& u) { return u.hideDriverUnit(); }),
-                        Plug{&kOrlaANSI, true}, r.watch("1-1"), r.atConsole(), r.startDaemon(),
-                        r.reEnumerated("1-1", false), r.stopDaemon()}});
+                        r.watch("1-1"),
+                        r.act("the daemon's reconnection in this process: 0, nothing on the stack",
+                              [](DaemonGuest&, ReconnectGuest& u) { return u.reconnecter(0, ""); }),
+                        r.reEnumerated("1-1", false), StopDriver{}}});
+    }
+    {
+        // The driver takes the keyboards present when it starts; until then
+        // nothing would claim a re-enumerated one.
+        const ReconnectSteps r;
+        all.push_back({"reconnection: while the driver is not running no keyboard is touched",
+                       {Plug{&kOrlaANSI, true}, r.watch("1-1"),
+                        r.act("the daemon's reconnection in this process: 0, nothing on the stack",
+                              [](DaemonGuest&, ReconnectGuest& u) { return u.reconnecter(0, ""); }),
+                        r.reEnumerated("1-1", false)}});
     }
     {
         // The driver takes the keyboards that are there when it starts.
