@@ -9,8 +9,10 @@
 // takes its place (set_upper.h):
 //   1500170  the device's sysfs folder cannot be opened: it has gone
 //   1500180  the folder has no `authorized` attribute
-//   1500188  `authorized` cannot be opened for writing (read-only, refused)
-//   1500195  writing 0 (off) and then 1 (on) to it failed
+//   1500188  `authorized` cannot be opened for reading and writing, or read
+//   1500195  writing 0 (off) and then 1 (on) to it failed, or it reads 0:
+//            the device is not authorized, and switching it on would
+//            override the system's USB authorization policy (-EPERM)
 // The step's negative errno is pushed on the error stack first.
 #pragma once
 

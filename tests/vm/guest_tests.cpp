@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "daemon/set_upper.h"
 #include "driver/bus_names.h"
 #include "tests/vm/daemon_guest.h"
 #include "tests/vm/hid_table_check.h"
@@ -313,6 +314,20 @@ std::vector<Scenario> reconnectScenarios() {
                         r.act("the daemon's reconnection in this process: 0, nothing on the stack",
                               [](DaemonGuest&, ReconnectGuest& u) { return u.reconnecter(0, ""); }),
                         r.reEnumerated("1-1", false)}});
+    }
+    {
+        const ReconnectSteps r;
+        all.push_back({"reconnection: a keyboard the USB policy switched off stays off",
+                       {StartDriver{}, Plug{&kOrlaANSI, true}, ExpectInstance{kBus1},
+                        r.act("1-1 switched off", [](DaemonGuest&, ReconnectGuest& u) { return u.switchOff("1-1"); }),
+                        ExpectNoInstance{},
+                        r.act("the daemon's reconnection in this process: refused, EPERM on the stack",
+                              [](DaemonGuest&, ReconnectGuest& u) {
+                                  return u.reconnecter(kSetUpperErrReEnumerate, std::to_string(-EPERM));
+                              }),
+                        r.act("1-1 still off",
+                              [](DaemonGuest&, ReconnectGuest& u) { return u.expectAuthorized("1-1", false); }),
+                        StopDriver{}}});
     }
     {
         // The driver takes the keyboards that are there when it starts.
