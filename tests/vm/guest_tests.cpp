@@ -342,7 +342,15 @@ std::vector<Scenario> reconnectScenarios() {
         all.push_back({"reconnection: a keyboard without an instance comes back, claimed and with the user's table",
                        {StartDriver{}, Plug{&kOrlaANSI, true}, ExpectInstance{kBus1}, r.unbind("1-1"),
                         ExpectNoInstance{}, r.watch("1-1"), r.atConsole(), r.startDaemon(),
-                        r.reEnumerated("1-1", true), ReopenKeyboard{}, ExpectInstance{kBus1, true},
+                        r.reEnumerated("1-1", true),
+                        r.act("the daemon's sandbox: USB devices writable, processors and virtual devices not",
+                              [](DaemonGuest& g, ReconnectGuest&) {
+                                  std::string e = g.expectDaemonMayWrite("/sys/bus/usb/devices/1-1/authorized", true);
+                                  for (const char* path : {"/sys/devices/system", "/sys/devices/virtual", "/sys/kernel"})
+                                      if (e.empty()) e = g.expectDaemonMayWrite(path, false);
+                                  return e;
+                              }),
+                        ReopenKeyboard{}, ExpectInstance{kBus1, true},
                         ExpectSoon{{0x04}, escape}, r.stopDaemon(), StopDriver{}}});
     }
     {
