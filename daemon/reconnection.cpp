@@ -47,6 +47,14 @@ ErrorCode reconnect_vexa(std::uint32_t device) {
 ErrorCode SetUpperClass::reconnecter() {
     // Without the driver, a reconnection would gain nothing.
     if (!is_orla_driver_installed()) return 0;
+    // The driver, a service here, takes every keyboard that is present when
+    // it starts. While it is not running (it failed, or is being restarted),
+    // nothing could claim a re-enumerated keyboard: it would only go away and
+    // come back unmapped, again at each restart of this daemon.
+    if (!vexa::registry::driverIsRunning()) {
+        vexa::logLine(SD_INFO "VexaOrlaSetUpper: the driver is not running; no keyboard is re-enumerated");
+        return 0;
+    }
     usb::Handle iterator = 0;
     if (usb::getDevices(&iterator) < 0) return 0;
     ErrorCode result = 0;

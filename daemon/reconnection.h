@@ -1,15 +1,18 @@
 // Module 150's plain functions: keyboards of this system that no driver
 // instance serves, found among the USB devices (platform/usb) and made to
 // re-enumerate, so that the driver claims them as if they had been plugged
-// in anew. SetUpperClass::reconnecter runs them once, at start.
+// in anew. SetUpperClass::reconnecter runs them once, at start, when the
+// driver is installed and running (only a running driver claims them).
 //
 // Linux has no plug-in or device interface to obtain; each code of
 // reconnect_vexa stands for the step of a re-enumeration through sysfs that
 // takes its place (set_upper.h):
 //   1500170  the device's sysfs folder cannot be opened: it has gone
 //   1500180  the folder has no `authorized` attribute
-//   1500188  `authorized` cannot be opened for writing (read-only, refused)
-//   1500195  writing 0 (off) and then 1 (on) to it failed
+//   1500188  `authorized` cannot be opened for reading and writing, or read
+//   1500195  writing 0 (off) and then 1 (on) to it failed, or it reads 0:
+//            the device is not authorized, and switching it on would
+//            override the system's USB authorization policy (-EPERM)
 // The step's negative errno is pushed on the error stack first.
 #pragma once
 

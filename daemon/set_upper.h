@@ -46,8 +46,8 @@ enum : ErrorCode {
     // reconnect_vexa, each after the step's negative errno (reconnection.h):
     kSetUpperErrFindDevice = 1500170,          // the device's sysfs folder is gone
     kSetUpperErrFindAuthorized = 1500180,      // the device has no `authorized` attribute
-    kSetUpperErrOpenAuthorized = 1500188,      // `authorized` cannot be opened for writing
-    kSetUpperErrReEnumerate = 1500195,         // writing 0 and then 1 to it failed
+    kSetUpperErrOpenAuthorized = 1500188,      // `authorized` cannot be opened or read
+    kSetUpperErrReEnumerate = 1500195,         // writing 0 and then 1 to it failed, or it reads 0
 };
 
 class SetUpperClass : public DeviceNotifyClient, public vexa::SetUpperNotificationObserver {

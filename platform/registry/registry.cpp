@@ -105,6 +105,22 @@ int fetchProperties(ObjectRecord* record) {
     return r < 0 ? r : readPropertyMap(reply.get(), &record->properties);
 }
 
+bool driverIsRunning() {
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    BusMessagePtr reply;
+    const int r = call(
+        nullptr,
+        [](sd_bus* target, sd_bus_message** m) {
+            const int r = sd_bus_message_new_method_call(target, m, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                         "org.freedesktop.DBus", "NameHasOwner");
+            return r < 0 ? r : sd_bus_message_append(*m, "s", driverbus::kBusName);
+        },
+        &error, &reply);
+    sd_bus_error_free(&error);
+    int owned = 0;
+    return r >= 0 && sd_bus_message_read(reply.get(), "b", &owned) >= 0 && owned != 0;
+}
+
 int getMatchingServices(const Matching& matching, Handle* iterator) {
     std::vector<ObjectRecord> records;
     std::string owner;

@@ -37,6 +37,10 @@ struct Matching {
     bool matches(const ObjectRecord& record) const;
 };
 
+// Whether the driver is running: its bus name has an owner. False also
+// when the bus cannot be asked.
+bool driverIsRunning();
+
 // Every object that matches, as a new iterator in `*iterator`. 0 (an empty
 // iterator when the driver is not running) or a negative errno when the
 // bus or the driver failed.

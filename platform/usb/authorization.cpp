@@ -7,7 +7,10 @@ SwitchResult switchOffAndOn(const std::function<int(bool on)>& write) {
     result.status = write(false);
     if (result.status < 0) return result;
     result.status = write(true);
-    if (result.status < 0) result.leftOff = write(true) < 0;
+    if (result.status < 0) {
+        write(false);  // whatever it answers, "on" is what counts
+        result.leftOff = write(true) < 0;
+    }
     return result;
 }
 

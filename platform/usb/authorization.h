@@ -12,15 +12,17 @@ namespace vexa::usb {
 
 struct SwitchResult {
     int status = 0;        // 0, or the first failed write's negative errno
-    bool leftOff = false;  // switched off, and switching on failed twice
+    bool leftOff = false;  // switched off, and switching on failed in the retry too
 };
 
 // Switches off and then on through `write` (0 or a negative errno). When
 // switching on fails after switching off worked, it is tried once more: a
-// device left switched off is dead until it is re-plugged, which for a
-// keyboard is worse than one no driver serves. A retry that works still
-// reports the first failure: the kernel marks a device authorized before it
-// configures it, so a second "on" may only have set the mark.
+// device left switched off (or unconfigured) is dead until it is
+// re-plugged, which for a keyboard is worse than one no driver serves. The
+// kernel marks a device authorized before it sets up its configuration, so
+// after a failed setup a second "on" alone would only find the mark and
+// return at once: the retry switches off again first, and the setup runs
+// anew. A retry that works still reports the first failure.
 SwitchResult switchOffAndOn(const std::function<int(bool on)>& write);
 
 }  // namespace vexa::usb

@@ -139,9 +139,19 @@ int reEnumerate(Handle device, ReEnumerateStep* failed) {
     Fd folder(::open(syspath, O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!folder) return fail(ReEnumerateStep::FindDevice, -errno);
     if (::faccessat(folder.get(), kAuthorized, F_OK, 0) != 0) return fail(ReEnumerateStep::FindAttribute, -errno);
-    Fd attribute(::openat(folder.get(), kAuthorized, O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
+    Fd attribute(::openat(folder.get(), kAuthorized, O_RDWR | O_CLOEXEC | O_NOFOLLOW));
     if (!attribute) return fail(ReEnumerateStep::Open, -errno);
     folder.reset();
+
+    // A device switched off was refused by the system's USB authorization
+    // policy (or by its administrator): switching it on would override that.
+    char state = 0;
+    const ssize_t n = ::pread(attribute.get(), &state, 1, 0);
+    if (n != 1) return fail(ReEnumerateStep::Open, n < 0 ? -errno : -EIO);
+    if (state == '0') {
+        logLine(SD_NOTICE "USB device %s is not authorized; it stays switched off", deviceName(device).c_str());
+        return fail(ReEnumerateStep::Switch, -EPERM);
+    }
 
     // Each write is one request to the kernel, which answers when the
     // configuration is down (0) or set up again (1).

@@ -44,12 +44,15 @@ std::string deviceName(Handle device);
 enum class ReEnumerateStep {
     FindDevice,     // the device's sysfs folder is gone (or the handle is no device)
     FindAttribute,  // the folder has no `authorized` attribute
-    Open,           // the attribute cannot be opened for writing
-    Switch,         // switching off or on failed (see switchOffAndOn)
+    Open,           // the attribute cannot be opened for reading and writing, or read
+    Switch,         // switching off or on failed (see switchOffAndOn), or the device
+                    // is not authorized (-EPERM): it is never switched on against
+                    // the system's USB authorization policy
 };
 
 // Makes the device re-enumerate: writes 0 and then 1 to its `authorized`
-// attribute, with switchOffAndOn's recovery. Returns as soon as the kernel
+// attribute, with switchOffAndOn's recovery; a device whose attribute
+// reads 0 is left alone. Returns as soon as the kernel
 // has set the device up again; its interfaces' drivers and udev follow
 // asynchronously. 0, or a negative errno with the failed step in `*failed`.
 // Nothing stays open on any path; a device left switched off is logged.

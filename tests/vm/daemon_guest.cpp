@@ -105,4 +105,13 @@ std::string DaemonGuest::stopDaemon() {
     return status == 0 ? "" : "the daemon ended with status " + std::to_string(status);
 }
 
+std::string DaemonGuest::expectDaemonMayWrite(const std::string& path, bool expected) {
+    if (!daemon_.running()) return "the daemon is not running";
+    const std::string seen = "/proc/" + std::to_string(daemon_.pid()) + "/root" + path;
+    const bool writable = ::access(seen.c_str(), W_OK) == 0;
+    if (writable == expected) return "";
+    return "the daemon " + std::string(writable ? "may" : "may not") + " write " + path +
+           (writable ? "" : std::string(": ") + std::strerror(errno));
+}
+
 }  // namespace vexa::guest

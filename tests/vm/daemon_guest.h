@@ -33,6 +33,9 @@ public:
     std::string reconfigure();
     // systemctl stop: the daemon must end with status 0.
     std::string stopDaemon();
+    // Whether the running daemon's sandbox lets it write `path` (its file
+    // system seen through /proc/<pid>/root: read-only mounts refuse).
+    std::string expectDaemonMayWrite(const std::string& path, bool expected);
 
 private:
     pid_t logind_ = -1;

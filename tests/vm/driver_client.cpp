@@ -60,6 +60,9 @@ std::string unitProperty(const std::string& unit, const char* property) {
 
 bool DriverProcess::startUnit(int timeoutMs) {
     int status = 0;
+    // Scenarios start the unit more often than its start limit allows a
+    // crashing service to; these starts are no crash loop.
+    runCommand("systemctl reset-failed " + unit_, &status);
     runCommand("systemctl start " + unit_, &status);
     if (status != 0) {
         std::fprintf(stderr, "systemctl start %s: status %d\n%s\n", unit_.c_str(), status,

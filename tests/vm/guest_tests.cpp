@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "daemon/set_upper.h"
 #include "driver/bus_names.h"
 #include "tests/vm/daemon_guest.h"
 #include "tests/vm/hid_table_check.h"
@@ -315,12 +316,41 @@ std::vector<Scenario> reconnectScenarios() {
     const std::vector<KeyOut> escape = tapped(kb(0x29), KEY_ESC);
     std::vector<Scenario> all;
     {
+        // The driver runs on, although its unit file has gone.
         const ReconnectSteps r;
         all.push_back({"reconnection: without the driver's unit no keyboard is touched",
-                       {r.act("the driver's unit file removed",
+                       {StartDriver{}, Plug{&kOrlaANSI, true}, ExpectInstance{kBus1}, r.unbind("1-1"),
+                        ExpectNoInstance{},
+                        r.act("the driver's unit file removed",
                               [](DaemonGuest&, ReconnectGuest& u) { return u.hideDriverUnit(); }),
-                        Plug{&kOrlaANSI, true}, r.watch("1-1"), r.atConsole(), r.startDaemon(),
-                        r.reEnumerated("1-1", false), r.stopDaemon()}});
+                        r.watch("1-1"),
+                        r.act("the daemon's reconnection in this process: 0, nothing on the stack",
+                              [](DaemonGuest&, ReconnectGuest& u) { return u.reconnecter(0, ""); }),
+                        r.reEnumerated("1-1", false), StopDriver{}}});
+    }
+    {
+        // The driver takes the keyboards present when it starts; until then
+        // nothing would claim a re-enumerated one.
+        const ReconnectSteps r;
+        all.push_back({"reconnection: while the driver is not running no keyboard is touched",
+                       {Plug{&kOrlaANSI, true}, r.watch("1-1"),
+                        r.act("the daemon's reconnection in this process: 0, nothing on the stack",
+                              [](DaemonGuest&, ReconnectGuest& u) { return u.reconnecter(0, ""); }),
+                        r.reEnumerated("1-1", false)}});
+    }
+    {
+        const ReconnectSteps r;
+        all.push_back({"reconnection: a keyboard the USB policy switched off stays off",
+                       {StartDriver{}, Plug{&kOrlaANSI, true}, ExpectInstance{kBus1},
+                        r.act("1-1 switched off", [](DaemonGuest&, ReconnectGuest& u) { return u.switchOff("1-1"); }),
+                        ExpectNoInstance{},
+                        r.act("the daemon's reconnection in this process: refused, EPERM on the stack",
+                              [](DaemonGuest&, ReconnectGuest& u) {
+                                  return u.reconnecter(kSetUpperErrReEnumerate, std::to_string(-EPERM));
+                              }),
+                        r.act("1-1 still off",
+                              [](DaemonGuest&, ReconnectGuest& u) { return u.expectAuthorized("1-1", false); }),
+                        StopDriver{}}});
     }
     {
         // The driver takes the keyboards that are there when it starts.
@@ -335,7 +365,15 @@ std::vector<Scenario> reconnectScenarios() {
         all.push_back({"reconnection: a keyboard without an instance comes back, claimed and with the user's table",
                        {StartDriver{}, Plug{&kOrlaANSI, true}, ExpectInstance{kBus1}, r.unbind("1-1"),
                         ExpectNoInstance{}, r.watch("1-1"), r.atConsole(), r.startDaemon(),
-                        r.reEnumerated("1-1", true), ReopenKeyboard{}, ExpectInstance{kBus1, true},
+                        r.reEnumerated("1-1", true),
+                        r.act("the daemon's sandbox: USB devices writable, processors and virtual devices not",
+                              [](DaemonGuest& g, ReconnectGuest&) {
+                                  std::string e = g.expectDaemonMayWrite("/sys/bus/usb/devices/1-1/authorized", true);
+                                  for (const char* path : {"/sys/devices/system", "/sys/devices/virtual", "/sys/kernel"})
+                                      if (e.empty()) e = g.expectDaemonMayWrite(path, false);
+                                  return e;
+                              }),
+                        ReopenKeyboard{}, ExpectInstance{kBus1, true},
                         ExpectSoon{{0x04}, escape}, r.stopDaemon(), StopDriver{}}});
     }
     {

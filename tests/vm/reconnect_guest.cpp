@@ -90,6 +90,19 @@ std::string ReconnectGuest::lockAuthorization(const std::string& device) {
     return "";
 }
 
+std::string ReconnectGuest::switchOff(const std::string& device) {
+    std::ofstream attribute(kUsbDevices + device + "/authorized");
+    attribute << "0" << std::flush;
+    return attribute ? "" : failure("cannot switch off " + device);
+}
+
+std::string ReconnectGuest::expectAuthorized(const std::string& device, bool expected) {
+    std::string state;
+    std::getline(std::ifstream(kUsbDevices + device + "/authorized"), state);
+    if (state == (expected ? "1" : "0")) return "";
+    return "USB device " + device + "'s authorized reads \"" + state + "\", expected " + (expected ? "1" : "0");
+}
+
 std::string ReconnectGuest::plug(const KeyboardDescription& keyboard, GadgetOptions options) {
     auto plugged = plugGadgetKeyboard(keyboard, options);
     if (!plugged) return "cannot plug in " + keyboard.name;

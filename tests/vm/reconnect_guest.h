@@ -38,6 +38,10 @@ public:
     std::string watch(const std::string& device);
     std::string expectReEnumerated(const std::string& device, bool expected);
     std::string lockAuthorization(const std::string& device);
+    // The device switched off, as a USB authorization policy leaves a device
+    // it refuses, and what its `authorized` attribute reads afterwards.
+    std::string switchOff(const std::string& device);
+    std::string expectAuthorized(const std::string& device, bool expected);
     // A USB keyboard besides the scenario's own, and the number of driver
     // instances at a location to wait for (at most 5 s).
     std::string plug(const KeyboardDescription& keyboard, GadgetOptions options);

@@ -52,8 +52,10 @@ TEST_F(RegistryTest, MatchingByClassAndLocation) {
     ASSERT_EQ(reg::getMatchingServices({"mirlan_VexaOrla", std::nullopt}, &none), 0);
     EXPECT_EQ(drain(none), std::set<std::string>{});
     reg::objectRelease(none);
+    EXPECT_FALSE(reg::driverIsRunning());
 
     startDriver();
+    EXPECT_TRUE(reg::driverIsRunning());
     const auto a = publish({"a", 1278, 6, 0x01100000, "mirlan_VexaOrla", 0, ""});
     const auto b = publish({"b", 1138, 104, 0x01200000, "mirlan_VexaOrla", 0, ""});
     const auto c = publish({"c", 1138, 104, 0x01100000, "mirlan_VexaOrlaX", 0, ""});

@@ -19,8 +19,10 @@ TEST(SwitchOffAndOn, WritesAndRecovery) {
     } cases[] = {
         {"both work", {0, 0}, "01", 0, false},
         {"switching off fails: nothing more is written", {-EROFS}, "0", -EROFS, false},
-        {"switching on fails once: on again, the failure reported", {0, -ENOMEM, 0}, "011", -ENOMEM, false},
-        {"switching on fails twice: left off", {0, -EPROTO, -ENODEV}, "011", -EPROTO, true},
+        {"switching on fails once: off and on again, the failure reported", {0, -ENOMEM, 0, 0}, "0101", -ENOMEM,
+         false},
+        {"switching on fails twice: left off", {0, -EPROTO, 0, -ENODEV}, "0101", -EPROTO, true},
+        {"the second switch-off fails: on is tried all the same", {0, -EPROTO, -ENODEV, 0}, "0101", -EPROTO, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
