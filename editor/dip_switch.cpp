@@ -81,7 +81,10 @@ ErrorCode AppDelegateClass::wtiteNewDipSwitchWithSwitch3Switch4(bool switch3, bo
     userDefaults().setValue(QLatin1String(kSwitch3Key), switch3 ? 1 : 0);
     userDefaults().setValue(QLatin1String(kSwitch4Key), switch4 ? 1 : 0);
     userDefaults().sync();
-    return userDefaults().status() == QSettings::NoError ? 0 : kErrFlushDipSwitch;
+    // Only a failed write is a failure: QSettings keeps the first error it
+    // met, and a file damaged by hand reads as a format error that stays
+    // after the file has been written anew.
+    return userDefaults().status() == QSettings::AccessError ? kErrFlushDipSwitch : 0;
 }
 
 ErrorCode AppDelegateClass::readOldDipSwitch3Switch4(bool* switch3, bool* switch4) {

@@ -1,5 +1,7 @@
 // The ANSI keyboard's DIP switches: where the settings are read from, the
 // sheet on first connection and by menu, and the keys the switches move.
+#include <filesystem>
+
 #include <QAction>
 #include <QCheckBox>
 #include <QDialog>
@@ -118,6 +120,31 @@ private slots:
         QCOMPARE(ansiKey(0xE6)->basecode(), switch4 ? 0xE7u : 0xE6u);
         QCOMPARE(ansiKey(0xE3)->basecode(), switch4 ? 0xE2u : 0xE3u);
         QCOMPARE(ansiKey(0xE7)->basecode(), switch4 ? 0xE6u : 0xE7u);
+    }
+
+    void writingTheSettingsReportsOnlyAFailedWrite_data() {
+        QTest::addColumn<QByteArray>("fileBefore");  // empty: a folder stands where the file belongs
+        QTest::addColumn<ErrorCode>("result");
+        QTest::newRow("a well-formed file") << QByteArray("[General]\nother=2\n") << 0;
+        // A file damaged by hand is read as far as it goes and written anew.
+        QTest::newRow("a damaged file") << QByteArray("[General\nfoo\n\x01=\n") << 0;
+        QTest::newRow("the file cannot be written") << QByteArray() << 1500192;
+    }
+
+    void writingTheSettingsReportsOnlyAFailedWrite() {
+        QFETCH(QByteArray, fileBefore);
+        QFETCH(ErrorCode, result);
+        const std::string file = editor->home / ".config/mirlan/KeymapEditor.conf";
+        if (fileBefore.isEmpty()) {
+            std::filesystem::create_directories(file);
+        } else {
+            vexa::test::writeTestFile(file, std::vector<std::uint8_t>(fileBefore.begin(), fileBefore.end()));
+        }
+        QCOMPARE(app()->wtiteNewDipSwitchWithSwitch3Switch4(true, false), result);
+        if (result == 0) {
+            QCOMPARE(editor->storedSettings().value(kSwitch3), QVariant(1));
+            QCOMPARE(editor->storedSettings().value(kSwitch4), QVariant(0));
+        }
     }
 
     void firstAnsiKeyboardOpensTheSheetOnce() {
