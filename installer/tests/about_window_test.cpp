@@ -1,4 +1,4 @@
-// Tests the installer's About window: opened from the application menu, without a version field, one window at a time, and what closing it or the main window does.
+// Tests the installer's About window: from the application menu, no version field, one at a time, and what closing does.
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
