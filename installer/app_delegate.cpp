@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTextBrowser>
 
+#include "about/about_win.h"
 #include "errors/alerts.h"
 #include "errors/app_identity.h"
 #include "errors/error_stack.h"
@@ -47,10 +48,9 @@ AppDelegate::AppDelegate(vexa::installer::InstallerPlatform& platform)
     connect(mainUi_->startButton, &QPushButton::clicked, this, [this] { start(); });
     connect(guideUi_->continueButton, &QPushButton::clicked, this, [this] { startInstaller(); });
     connect(mainUi_->aboutAction, &QAction::triggered, this, [this] { showAboutWindow(); });
-    // The About window (AboutWinClass, about/) is not part of the build yet:
-    // the menu bar with its only item stays hidden until showAboutWindow()
-    // opens it.
-    mainUi_->menuBar->setVisible(false);
+    // Quitting ends the application the usual way: applicationWillTerminate
+    // runs from aboutToQuit.
+    connect(mainUi_->quitAction, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
     // Closing the main window quits; the hidden guide window keeps nothing open.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { applicationWillTerminate(); });
     vexa::setWillTerminateHandler([](void* self) { static_cast<AppDelegate*>(self)->applicationWillTerminate(); },
@@ -160,7 +160,15 @@ void AppDelegate::removeFileFromLoginItems(const char* name) {
     vexa::installer::removeMatchingLoginItems(list.get(), name);
 }
 
+AboutWinClass* AppDelegate::aboutWindow() const { return aboutWindow_; }
+
 void AppDelegate::showAboutWindow() {
-    // Hook for AboutWinClass: create it once (without its version field) and
-    // show it; then show the menu bar in the constructor again.
+    if (!aboutWindow_) {
+        // A window of its own that goes with the main window.
+        aboutWindow_ = new AboutWinClass(QString(), mainWindow_.get());
+        aboutWindow_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    aboutWindow_->show();
+    aboutWindow_->raise();
+    aboutWindow_->activateWindow();
 }

@@ -10,10 +10,12 @@
 #include <memory>
 
 #include <QObject>
+#include <QPointer>
 
 #include "errors/error_stack.h"
 #include "installer/installer_platform.h"
 
+class AboutWinClass;
 class QComboBox;
 class QLabel;
 class QMainWindow;
@@ -75,8 +77,12 @@ public:
     void removeOldLoginItems();
     void removeFileFromLoginItems(const char* name);
 
-    // Where the About window opens (Help menu).
+    // The About window (the application menu's first item), without a
+    // version field: the main window shows the version. Made when first
+    // asked for, brought forward after that; closing it deletes it and
+    // leaves the installer running.
     void showAboutWindow();
+    AboutWinClass* aboutWindow() const;
 
 private:
     vexa::installer::InstallerPlatform& platform_;
@@ -84,6 +90,7 @@ private:
     std::unique_ptr<QMainWindow> mainWindow_;
     std::unique_ptr<Ui::GuideWindow> guideUi_;
     std::unique_ptr<QWidget> guideWindow_;
+    QPointer<AboutWinClass> aboutWindow_;
     bool terminated_ = false;
 };
 

@@ -6,12 +6,14 @@
 //   installer_probe RESOURCE_DIR [version=MAJOR.MINOR] [pkcheck=S,S...]
 //                   [create=ERRNO] [privileged=S] [script=S] ACTION...
 // Actions: install, uninstall, continue (the guide window's button),
-// windows (which windows are visible), stack (the error stack), quit.
+// windows (which windows are visible), stack (the error stack), quit (the
+// application menu's Quit).
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <string>
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -125,7 +127,9 @@ int main(int argc, char** argv) {
         } else if (action == "stack") {
             std::printf("stack %s\n", KZ710getErrorString().c_str());
         } else if (action == "quit") {
-            QTimer::singleShot(0, &app, &QCoreApplication::quit);
+            // The Quit item of the application menu.
+            auto* quit = delegate.mainWindow()->findChild<QAction*>("quitAction");
+            QTimer::singleShot(0, quit, &QAction::trigger);
             return QApplication::exec();
         } else {
             std::fprintf(stderr, "unknown action %s\n", action.c_str());

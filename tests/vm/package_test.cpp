@@ -1,60 +1,66 @@
 // The suite's package in a Debian root that the guest boots with systemd:
-// installed with apt, its services running and remapping a uhid keyboard,
-// then removed and purged, with nothing of it left and the keyboard's own
-// keys back. Each step prints one line; the exit status is the failures'.
+// installed with apt, both services running; a user's saved tables reach a
+// uhid keyboard through the installed daemon and driver, follow her next
+// save and "Reconfigure" and a re-plug; the installed editor starts beside
+// them; then the installer's uninstall script removes the package, both
+// services are gone and the keyboard sends its own keys; purge leaves the
+// user's file. Each step prints one line; the exit status is the failures'.
 //   vexa_guest_package_test PACKAGE.deb
+#include <fcntl.h>
 #include <linux/input.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <memory>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "tests/vm/daemon_guest.h"
+#include "tests/vm/guest_machine.h"
+#include "tests/vm/package_guest.h"
 #include "tests/vm/scenario.h"
 
 namespace {
 
 using namespace vexa::guest;
 using namespace vexa::guest::step;
+using namespace vexa::guest::package;
 
-// The services the package enables and starts.
-const std::vector<std::string> kServices = {"mirlan.driver.VexaOrla.service"};
-// A few of the files it installs, one of each kind.
+// A few of the files the package installs, one of each kind.
 const std::vector<std::string> kPackageFiles = {
-    "/usr/lib/vexaorla/VexaOrla", "/usr/lib/vexaorla/VexaOrlaInstaller", "/usr/lib/vexaorla/uninstall.sh",
-    "/lib/systemd/system/mirlan.driver.VexaOrla.service", "/usr/share/dbus-1/system.d/mirlan.driver.VexaOrla.conf",
-    "/lib/modules-load.d/mirlan.driver.VexaOrla.conf", "/usr/share/polkit-1/actions/mirlan.installer.vexaorla.policy",
-    "/usr/share/doc/vexaorla/copyright"};
-// A user's keymap file: the package never touches it, not even on purge.
-const std::string kUserFile = "/root/Library/Preferences/VexaKeyboard_64bit.prefs";
+    "/usr/lib/vexaorla/VexaOrla", "/usr/lib/vexaorla/VexaOrlaSetUpper", "/usr/bin/KeymapEditor",
+    "/usr/lib/vexaorla/VexaOrlaInstaller", "/usr/lib/vexaorla/uninstall.sh", "/usr/share/vexaorla/License.rtf",
+    "/lib/systemd/system/mirlan.driver.VexaOrla.service", "/lib/systemd/system/mirlan.daemon.VexaOrla.service",
+    "/usr/share/dbus-1/system.d/mirlan.driver.VexaOrla.conf", "/lib/modules-load.d/mirlan.driver.VexaOrla.conf",
+    "/lib/udev/rules.d/70-mirlan-vexa-orla.rules", "/usr/share/polkit-1/actions/mirlan.installer.vexaorla.policy",
+    "/usr/share/applications/mirlan.editor.KeymapEditor.desktop", "/usr/share/doc/vexaorla/copyright"};
+// The user at the console and her keymap file, which the package never
+// touches, not even on purge.
+const std::string kUser = "alice";
+constexpr std::uint32_t kUid = 1000;
+const std::string kUserFile = "/home/alice/Library/Preferences/VexaKeyboard_64bit.prefs";
 
 std::uint32_t kb(std::uint32_t usage) { return 0x70000 | usage; }
 std::vector<KeyOut> tapped(std::uint32_t scan, std::uint16_t code) { return {{scan, code, 1}, {scan, code, 0}}; }
 
-// A command's output (trailing newlines dropped) and exit status; its
-// standard error goes to the console.
-std::string run(const std::string& command, int* status = nullptr) {
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return out;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
-    const int r = pclose(pipe);
-    if (status != nullptr) *status = WIFEXITED(r) ? WEXITSTATUS(r) : -1;
-    while (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
+std::string scenarioPasses(const Scenario& scenario, const std::string& unit) {
+    return runScenarios({scenario}, unit) == 0 ? "" : "scenario \"" + scenario.name + "\" failed";
 }
 
-// "" when the command exits with 0, else its status and output.
-std::string succeeds(const std::string& command) {
-    int status = 0;
-    const std::string out = run(command + " 2>&1", &status);
-    return status == 0 ? "" : "`" + command + "` exited with " + std::to_string(status) + ":\n" + out;
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 bool exists(const std::string& path) {
@@ -62,22 +68,69 @@ bool exists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-std::string unitState(const std::string& unit) {
-    return run("systemctl show -P LoadState " + unit) + "/" + run("systemctl is-enabled " + unit + " 2>/dev/null") +
-           "/" + run("systemctl is-active " + unit);
+// The file's permission bits and owner, as "0600 1000".
+std::string modeAndOwner(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return "missing";
+    char text[32];
+    std::snprintf(text, sizeof text, "%04o %u", st.st_mode & 07777, static_cast<unsigned>(st.st_uid));
+    return text;
 }
 
-// Each service's load state, enablement and activity.
-std::string servicesAre(const std::string& wanted) {
-    std::string wrong;
-    for (const std::string& unit : kServices)
-        if (const std::string state = unitState(unit); state != wanted)
-            wrong += unit + " is " + state + ", expected " + wanted + "\n";
-    return wrong;
+bool waitUntil(int timeoutMs, const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
 }
 
-std::string scenarioPasses(const Scenario& scenario, const std::string& unit) {
-    return runScenarios({scenario}, unit) == 0 ? "" : "scenario \"" + scenario.name + "\" failed";
+// The installed editor, started as from its desktop entry (offscreen: the
+// guest has no display), while a keyboard is attached. Its start-up checks
+// look for the driver's unit file and the set-up daemon's process, which
+// the package provides; only once they pass does it watch the keyboards and
+// open the attached one's hidraw node. It must still run after its check
+// that a driver instance serves that keyboard (2 s), and end with status 0
+// when the session ends it (SIGTERM).
+std::string installedEditorRuns() {
+    const std::string log = "/tmp/KeymapEditor.log";
+    const pid_t editor = ::fork();
+    if (editor == 0) {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        ::dup2(out, STDOUT_FILENO);
+        ::dup2(out, STDERR_FILENO);
+        ::execl("/usr/bin/KeymapEditor", "KeymapEditor", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    if (editor < 0) return "cannot start the editor";
+    int status = 0;
+    bool ended = false;
+    const auto alive = [&] {
+        if (!ended && ::waitpid(editor, &status, WNOHANG) == editor) ended = true;
+        return !ended;
+    };
+    const auto watchesKeyboard = [&] {
+        const std::vector<std::string> fds = openDescriptors(editor);
+        return std::any_of(fds.begin(), fds.end(), [](const std::string& f) { return f.rfind("/dev/hidraw", 0) == 0; });
+    };
+    std::string problem;
+    if (!waitUntil(60000, [&] { return !alive() || watchesKeyboard(); }) || !alive())
+        problem = "the editor did not open the keyboard";
+    else if (std::this_thread::sleep_for(std::chrono::milliseconds(3000)); !alive())
+        problem = "the editor ended after its driver check";
+    if (!ended) {
+        ::kill(editor, SIGTERM);
+        if (!waitUntil(10000, [&] { return !alive(); })) {
+            ::kill(editor, SIGKILL);
+            ::waitpid(editor, &status, 0);
+            if (problem.empty()) problem = "the editor did not end on SIGTERM";
+        }
+    }
+    if (problem.empty() && !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
+        problem = "the editor ended with wait status " + std::to_string(status);
+    return problem.empty() ? "" : problem + "; its output:\n" + readFile(log);
 }
 
 struct LifeStep {
@@ -94,36 +147,68 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string deb = argv[1];
-    // No network in the guest: every dependency must already be in the root.
-    const std::string apt = "DEBIAN_FRONTEND=noninteractive apt-get --yes -q ";
+    auto console = std::make_shared<DaemonGuest>();
+    std::string savedFile;
+    const auto save = [console](std::vector<std::pair<int, int>> ansi, bool reconfigure) {
+        return Run{"alice saves her tables" + std::string(reconfigure ? " and sends Reconfigure" : ""),
+                   [console, ansi, reconfigure] {
+                       std::string e = console->save(kUser, ansi);
+                       return e.empty() && reconfigure ? console->reconfigure() : e;
+                   }};
+    };
 
     const std::vector<LifeStep> steps = {
-        {"a user's keymap file is there before the package",
-         [] {
-             run("mkdir -p \"$(dirname " + kUserFile + ")\" && printf 'saved' > " + kUserFile);
-             return exists(kUserFile) ? "" : "cannot write " + kUserFile;
+        {"alice is at the console, her tables saved in her home (A sends Escape)",
+         [&] {
+             std::string e = maskLogind();
+             if (e.empty()) e = console->consoleUser(kUser, kUid);
+             if (e.empty()) e = console->save(kUser, {{0x04, 0x29}});
+             if (!e.empty()) return e;
+             const std::string home = modeAndOwner("/home/alice"), file = modeAndOwner(kUserFile);
+             return home == "0700 1000" && file == "0600 1000" ? ""
+                                                               : "home is " + home + ", her file " + file;
          }},
-        {"apt installs the package without a network", [&] { return succeeds(apt + "install " + deb); }},
+        {"apt installs the package without a network", [&] { return install(deb); }},
         {"every program finds its shared libraries",
          [] {
-             const std::string missing = run("ldd /usr/lib/vexaorla/* 2>/dev/null | grep 'not found'");
+             const std::string missing =
+                 run("ldd /usr/lib/vexaorla/VexaOrla* /usr/bin/KeymapEditor 2>&1 | grep 'not found'");
              return missing.empty() ? "" : "missing libraries:\n" + missing;
          }},
-        {"the services are enabled and running", [] { return servicesAre("loaded/enabled/active"); }},
+        {"both services are enabled and running", [] { return servicesAre("loaded/enabled/active"); }},
         {"polkit knows the installer's action",
          [] { return succeeds("pkaction --action-id mirlan.installer.vexaorla"); }},
-        {"the installed driver serves a keyboard plugged in now",
+        {"the installed daemon puts alice's table on a keyboard, then her next, and again after a re-plug",
+         [&] {
+             return scenarioPasses(
+                 {"alice's tables on an ANSI keyboard",
+                  {Plug{&kOrlaANSI}, ExpectInstance{0u}, ExpectSoon{{0x04}, tapped(kb(0x29), KEY_ESC)},
+                   save({{0x04, 0x05}}, true), ExpectSoon{{0x04}, tapped(kb(0x05), KEY_B)}, Unplug{},
+                   ExpectNoInstance{}, Plug{&kOrlaANSI}, ExpectInstance{0u, true},
+                   ExpectSoon{{0x04}, tapped(kb(0x05), KEY_B)}}},
+                 kServices.front());
+         }},
+        {"the installed editor starts, finds the suite in place and watches the keyboard",
          [] {
-             return scenarioPasses({"JIS keyboard with its default table",
-                                    {Plug{&kOrlaJIS}, ExpectInstance{0u}, Press{0x35}, Release{0x35},
-                                     Expect{tapped(kb(0xE3), KEY_LEFTMETA)}}},
+             return scenarioPasses({"the editor beside a keyboard",
+                                    {Plug{&kOrlaJIS}, ExpectInstance{0u},
+                                     Run{"the installed editor runs", installedEditorRuns}}},
                                    kServices.front());
+         }},
+        {"the editor's licence document is where the editor looks for it",
+         [] {
+             // Beside /usr/bin/KeymapEditor: <prefix>/share/vexaorla.
+             const std::string text = readFile("/usr/share/vexaorla/License.rtf");
+             return text.rfind("{\\rtf1", 0) == 0 ? "" : "/usr/share/vexaorla/License.rtf is no RTF document";
          }},
         {"the udev reload that the installer runs at quit works through pkexec",
          [] { return succeeds("pkexec /usr/lib/vexaorla/reload-udev"); }},
         {"the installer's uninstall script removes the package",
-         [] { return succeeds("sh /usr/lib/vexaorla/uninstall.sh"); }},
-        {"the services are gone", [] { return servicesAre("not-found//inactive"); }},
+         [&] {
+             savedFile = readFile(kUserFile);  // her last save
+             return uninstallWithScript();
+         }},
+        {"both services are gone", [] { return servicesAre("not-found//inactive"); }},
         {"the package's files are gone",
          [] {
              std::string left;
@@ -134,18 +219,17 @@ int main(int argc, char** argv) {
          }},
         {"the keyboard sends its own keys again",
          [] {
-             return scenarioPasses({"JIS keyboard without the driver",
-                                    {Plug{&kOrlaJIS}, ExpectGrabbed{false}, Press{0x35}, Release{0x35},
-                                     ExpectReader{tapped(kb(0x35), KEY_GRAVE)}, ExpectNoInstance{}}},
+             return scenarioPasses({"ANSI keyboard without the suite",
+                                    {Plug{&kOrlaANSI}, ExpectGrabbed{false}, Press{0x04}, Release{0x04},
+                                     ExpectReader{tapped(kb(0x04), KEY_A)}, ExpectNoInstance{}}},
                                    "");
          }},
-        {"dpkg purges the package", [] { return succeeds("dpkg --purge vexaorla"); }},
-        {"the user's keymap file is untouched",
-         [] {
-             std::ifstream in(kUserFile);
-             std::string text;
-             std::getline(in, text);
-             return text == "saved" ? "" : kUserFile + " holds \"" + text + "\"";
+        {"dpkg purges the package", [] { return purge(); }},
+        {"alice's keymap file is untouched",
+         [&] {
+             if (readFile(kUserFile) != savedFile) return kUserFile + " changed";
+             const std::string file = modeAndOwner(kUserFile);
+             return file == "0600 1000" ? "" : kUserFile + " is now " + file;
          }},
     };
 

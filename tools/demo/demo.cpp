@@ -1,117 +1,155 @@
-// The demonstration run by tools/run: in the guest, the VexaOrla driver
-// serves a scripted JIS keyboard (a uhid device). Each typed key is shown
-// with what the system receives from the driver's virtual keyboard, first
-// with the JIS default table, then with a user table set over the bus, and
-// after the keyboard is unplugged and plugged in again.
+// The suite's demonstration, run by tools/run on a machine that cannot
+// install the package itself: in a Debian 12 guest that boots with systemd,
+// a user's tables saved as the editor saves them reach a "Vexa Orla ANSI"
+// keyboard (a uhid device) once the suite's package is installed, follow
+// her next save and its "Reconfigure", come back when the keyboard is
+// plugged in again, and go with the package. Each step is one line: what
+// happened, then what four keys typed on the keyboard send to the system.
+//   vexa_guest_demo PACKAGE.deb
 #include <libevdev/libevdev.h>
 
+#include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
-#include <vector>
+#include <thread>
 
-#include "keymap/keymap.h"
-#include "tests/vm/driver_client.h"
+#include "tests/vm/daemon_guest.h"
 #include "tests/vm/evdev_node.h"
+#include "tests/vm/package_guest.h"
 #include "tests/vm/test_keyboard.h"
 
 namespace {
 
 using namespace vexa::guest;
 
-struct Key {
+// Pressed and released after each key: whatever the system receives before
+// it belongs to that key. F24: no table here changes it.
+constexpr std::uint8_t kMarkerUsage = 0x73;
+
+const struct {
     std::uint8_t usage;
     const char* legend;
-};
+} kTyped[] = {{0x04, "A"}, {0x05, "B"}, {0x39, "Caps Lock"}, {0x29, "Esc"}};
 
-const std::vector<Key> kTyping = {
-    {0x04, "A"}, {0x35, "Zenkaku"}, {0x39, "Caps Lock"}, {0x8B, "Muhenkan"}, {0x8A, "Henkan"},
-    {0x88, "Kana"}, {0x29, "Esc"}, {0x2C, "Space"},
-};
-
-std::string received(EvdevNode& clone, TestKeyboard& kb) {
-    std::string out;
-    // The key is pressed and released; whatever the virtual keyboard sends
-    // up to the marker key (F24) is what the system got.
-    kb.press(0x73);
-    kb.release(0x73);
-    for (;;) {
-        kb.pump(0);
-        auto ev = clone.next(3000);
-        if (!ev) return out + " (timeout)";
-        if (ev->type != EV_KEY || ev->value != 1) continue;
-        if (ev->code == KEY_F24) break;
-        const char* name = libevdev_event_code_get_name(EV_KEY, ev->code);
-        out += out.empty() ? "" : " ";
-        out += name ? name : std::to_string(ev->code);
+// The keys the system receives for a tap of `usage` on `node` (the
+// keyboard's own node or the driver's virtual keyboard), as names.
+std::string tapOnce(TestKeyboard& kb, EvdevNode& node, std::uint8_t usage) {
+    for (std::uint8_t u : {usage, kMarkerUsage}) {
+        kb.press(u);
+        kb.release(u);
     }
-    return out.empty() ? "(nothing: key disabled)" : out;
+    std::string keys;
+    while (auto ev = node.next(3000)) {
+        if (ev->type != EV_KEY || ev->value != 1) continue;
+        if (ev->code == KEY_F24) return keys.empty() ? "(off)" : keys;
+        const char* name = libevdev_event_code_get_name(EV_KEY, ev->code);
+        const std::string text = name == nullptr ? "?" : std::string(name).substr(4);  // without "KEY_"
+        keys += keys.empty() ? text : " " + text;
+    }
+    return keys + " (no answer)";
 }
 
-bool attach(DriverBus& bus, TestKeyboard& kb, EvdevNode& clone, std::string& path) {
-    for (int i = 0; i < 250; ++i) {
-        auto list = bus.instances();
-        if (list.size() == 1) {
-            path = list.front().path;
-            std::printf("  driver instance %s: Class %s, VendorID %d, ProductID %d, LocationID 0x%08x\n",
-                        path.c_str(), list.front().cls.c_str(), list.front().vendor, list.front().product,
-                        list.front().location);
-            const std::string node = waitForEventNode(kb.description.vendor, kb.description.product,
-                                                      NodeKind::VirtualClone, 5000, [&] { kb.pump(0); });
-            return !node.empty() && clone.open(node);
-        }
-        kb.pump(20);
+std::string typed(TestKeyboard& kb, EvdevNode& node) {
+    std::string line;
+    for (const auto& k : kTyped)
+        line += std::string(line.empty() ? "" : ", ") + k.legend + " -> " + tapOnce(kb, node, k.usage);
+    return "  " + line;
+}
+
+// Taps A until the system receives `key` for it: a table has arrived.
+bool aSends(TestKeyboard& kb, EvdevNode& node, const char* key) {
+    for (int i = 0; i < 200; ++i) {
+        if (tapOnce(kb, node, 0x04) == key) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return false;
 }
 
-void type(TestKeyboard& kb, EvdevNode& clone) {
-    received(clone, kb);  // settles the grab
-    for (const Key& k : kTyping) {
-        kb.press(k.usage);
-        kb.release(k.usage);
-        std::printf("    %-10s (usage 0x%02X) -> %s\n", k.legend, k.usage, received(clone, kb).c_str());
-    }
+// Opens the driver's virtual keyboard of the plugged keyboard.
+bool openVirtualKeyboard(TestKeyboard& kb, EvdevNode& node) {
+    const std::string path =
+        waitForEventNode(kOrlaANSI.vendor, kOrlaANSI.product, NodeKind::VirtualClone, 10000, [&] { kb.pump(0); });
+    return !path.empty() && node.open(path);
+}
+
+bool openOwnNode(TestKeyboard& kb, EvdevNode& node) {
+    const std::string path =
+        waitForEventNode(kOrlaANSI.vendor, kOrlaANSI.product, NodeKind::Keyboard, 5000, [&] { kb.pump(0); });
+    return !path.empty() && node.open(path);
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+int fail(const std::string& what) {
+    std::printf("    stopped: %s\n", what.c_str());
+    return 1;
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
-    std::printf("\n== Vexa Orla driver demonstration (Debian kernel in qemu) ==\n");
-    DriverProcess driver;
-    if (!driver.start()) {
-        std::printf("the driver did not start\n");
-        return 1;
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s PACKAGE.deb\n", argv[0]);
+        return 2;
     }
-    DriverBus bus;
-    std::string path;
-    auto kb = plugUhidKeyboard(kOrlaJIS);
-    EvdevNode clone;
-    std::printf("\n1. A \"Vexa Orla JIS\" keyboard is plugged in (USB 1278/7); no user table yet:\n");
-    if (!kb || !attach(bus, *kb, clone, path)) return 1;
-    type(*kb, clone);
+    const std::string deb = argv[1];
+    std::printf("\n== The Vexa Orla suite in a Debian 12 guest (qemu, systemd), installed from %s ==\n"
+                "   After each step: keys tapped on the keyboard -> the key the system receives.\n\n",
+                deb.substr(deb.rfind('/') + 1).c_str());
 
-    std::printf("\n2. A user table arrives over the bus (SetProperties {\"VexaKeyMap\": 256 bytes}):\n"
-                "   A -> Escape, Caps Lock -> Left Control, Esc -> disabled, Space -> Eject (111)\n");
-    std::vector<std::uint8_t> table(256);
-    KZ714defaultOrlaJISKeymap(table.data());
-    table[0x04] = 0x29;
-    table[0x39] = 0xE0;
-    table[0x29] = 0;
-    table[0x2C] = KZ714_KEYCODE_EJECT;
-    std::string error;
-    std::printf("  SetProperties returned %d\n", bus.setKeymap(path, table, &error));
-    type(*kb, clone);
+    DaemonGuest console;
+    std::string error = package::maskLogind();
+    if (error.empty()) error = console.consoleUser("alice", 1000);
+    if (error.empty()) error = console.save("alice", {{0x04, 0x29}, {0x39, 0xE0}});
+    if (!error.empty()) return fail(error);
+    std::printf("1. alice is at the console; with the editor she saved: A sends ESC, Caps Lock sends LEFTCTRL\n");
 
-    std::printf("\n3. Unplugged and plugged in again: a new instance, back to the JIS defaults:\n");
-    clone.close();
+    std::unique_ptr<TestKeyboard> kb = plugUhidKeyboard(kOrlaANSI);
+    EvdevNode own, remapped;
+    if (!kb || !openOwnNode(*kb, own)) return fail("the keyboard did not appear");
+    std::printf("2. a Vexa Orla ANSI keyboard is plugged in, no suite yet:%s\n", typed(*kb, own).c_str());
+
+    auto start = std::chrono::steady_clock::now();
+    if (error = package::install(deb); !error.empty()) return fail(error);
+    if (error = package::servicesAre("loaded/enabled/active"); !error.empty()) return fail(error);
+    std::printf("3. apt-get install of the package: the driver and the set-up daemon run (%.0f s)\n",
+                secondsSince(start));
+
+    if (!openVirtualKeyboard(*kb, remapped) || !aSends(*kb, remapped, "ESC"))
+        return fail("alice's tables did not reach the keyboard");
+    std::printf("4. the daemon gave alice's table to the keyboard as it started:%s\n", typed(*kb, remapped).c_str());
+
+    error = console.save("alice", {{0x04, 0x05}, {0x29, 0x00}});
+    if (error.empty()) error = console.reconfigure();
+    if (!error.empty()) return fail(error);
+    if (!aSends(*kb, remapped, "B")) return fail("the new table did not reach the keyboard");
+    std::printf("5. she saves A sends B, Esc off; the editor's \"Reconfigure\" makes it live:%s\n",
+                typed(*kb, remapped).c_str());
+
+    own.close();
+    remapped.close();
     kb.reset();
-    kb = plugUhidKeyboard(kOrlaJIS);
-    if (!kb || !attach(bus, *kb, clone, path)) return 1;
-    type(*kb, clone);
+    // The old virtual keyboard goes with the keyboard.
+    const auto virtualKeyboardThere = [] {
+        return !findEventNodes(kOrlaANSI.vendor, kOrlaANSI.product, NodeKind::VirtualClone).empty();
+    };
+    for (int i = 0; i < 250 && virtualKeyboardThere(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    kb = plugUhidKeyboard(kOrlaANSI);
+    if (!kb || !openOwnNode(*kb, own) || !openVirtualKeyboard(*kb, remapped) || !aSends(*kb, remapped, "B"))
+        return fail("the table did not come back after the re-plug");
+    std::printf("6. the keyboard is unplugged and plugged in again; her table is back:%s\n",
+                typed(*kb, remapped).c_str());
 
-    clone.close();
-    kb.reset();
-    std::printf("\n4. SIGTERM: the driver exits with status %d\n", driver.stop());
+    start = std::chrono::steady_clock::now();
+    if (error = package::uninstallWithScript(); !error.empty()) return fail(error);
+    if (error = package::servicesAre("not-found//inactive"); !error.empty()) return fail(error);
+    remapped.close();
+    own.drain();
+    std::printf("7. the installer's uninstall script removed the suite (%.0f s); the keyboard's own keys again:%s\n",
+                secondsSince(start), typed(*kb, own).c_str());
     return 0;
 }
