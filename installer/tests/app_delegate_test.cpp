@@ -158,6 +158,7 @@ private slots:
                                     "GNOME_DESKTOP_SESSION_ID", "MATE_DESKTOP_SESSION_ID"})
             env.remove(desktop);
         env.insert("BROWSER", opener);
+        env.insert("MAILCAPS", dir.filePath("no-mailcap"));  // run-mailcap, where installed, knows no viewer
         env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
         env.insert("QT_QPA_PLATFORM", "offscreen");
         probe.setProcessEnvironment(env);
