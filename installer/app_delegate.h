@@ -98,7 +98,10 @@ private:
 inline constexpr const char* kVersionFormat = "Ver %@";
 inline constexpr const char* kSystemTooNewMessage = "macOS 10.16 or later are not supported.";
 // Run through the shell with the package's path, quoted, in place of "%@".
-inline constexpr const char* kPackageOpeningCommand = "/usr/bin/xdg-open %@";
+// In the background: where xdg-open knows no desktop it runs the package
+// installer itself and waits until that closes; the installer's window must
+// go on meanwhile.
+inline constexpr const char* kPackageOpeningCommand = "/usr/bin/xdg-open %@ &";
 // What the suite's package installs for the reload at quit; its polkit
 // action keeps the authorization obtained when installing.
 inline constexpr const char* kUdevReloadProgram = "/usr/lib/vexaorla/reload-udev";

@@ -30,7 +30,7 @@ private slots:
         QTest::addColumn<bool>("oldItemsRemoved");
 
         const QStringList deb{"VexaOrla.deb"};
-        const QString open = QStringLiteral("shell /usr/bin/xdg-open '<res>/VexaOrla.deb'");
+        const QString open = QStringLiteral("shell /usr/bin/xdg-open '<res>/VexaOrla.deb' &");
         const QString finish = QStringLiteral("pkexec /usr/lib/vexaorla/reload-udev -> 0");
         const auto abend = [](const QString& code) {
             return QStringLiteral("alert An error occurred. | ") + kStack + code + ", ";
@@ -133,6 +133,47 @@ private slots:
         const QStringList left = QDir(autostart).entryList(QDir::Files, QDir::Name);
         const QStringList all{"mail.desktop", "old.desktop", "older.desktop"};
         QCOMPARE(left, oldItemsRemoved ? QStringList{"mail.desktop"} : all);
+    }
+
+    // Where xdg-open knows no desktop it runs the opener itself ($BROWSER
+    // here) and waits for it to end, which for a package installer is when
+    // its window closes. Installing hands the package over and goes on.
+    void packageOpenerDoesNotHoldTheInstaller() {
+        QVERIFY2(QFileInfo::exists("/usr/bin/xdg-open"), "xdg-utils is not installed");
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString res = dir.filePath("resources");
+        writeFile(res + "/VexaOrla.deb", "!<arch>\n");
+        const QString opened = dir.filePath("opened"), release = dir.filePath("release"),
+                      finished = dir.filePath("finished"), opener = dir.filePath("opener");
+        // Notes what it opens, then stays until released (half a minute at most).
+        writeFile(opener, "#!/bin/sh\nprintf %s \"$1\" > '" + opened.toUtf8() + "'\nfor i in $(seq 300); do\n  [ -e '" +
+                              release.toUtf8() + "' ] && break\n  sleep 0.1\ndone\ntouch '" + finished.toUtf8() + "'\n");
+        QFile::setPermissions(opener, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+        QProcess probe;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* desktop : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "XDG_CURRENT_DESKTOP",
+                                    "XDG_SESSION_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION",
+                                    "GNOME_DESKTOP_SESSION_ID", "MATE_DESKTOP_SESSION_ID"})
+            env.remove(desktop);
+        env.insert("BROWSER", opener);
+        env.insert("MAILCAPS", dir.filePath("no-mailcap"));  // run-mailcap, where installed, knows no viewer
+        env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        probe.setProcessEnvironment(env);
+        probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        probe.start(INSTALLER_PROBE, QStringList{res, "shell=real", "install", "quit"});
+        QVERIFY(probe.waitForFinished(20000));
+        QVERIFY(QString::fromUtf8(probe.readAllStandardOutput()).endsWith("exit\n"));
+        QVERIFY2(!QFileInfo::exists(finished), "the installer waited for the package installer to close");
+
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(opened), 20000);
+        writeFile(release, "");
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(finished), 20000);
+        QFile given(opened);
+        QVERIFY(given.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(given.readAll()), res + "/VexaOrla.deb");
     }
 };
 

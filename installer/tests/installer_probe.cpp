@@ -4,7 +4,9 @@
 // would ask for a password or change the system. Each alert is printed and
 // dismissed; "exit" is printed when the process ends.
 //   installer_probe RESOURCE_DIR [version=MAJOR.MINOR] [pkcheck=S,S...]
-//                   [create=ERRNO] [privileged=S] [script=S] ACTION...
+//                   [create=ERRNO] [privileged=S] [script=S] [shell=real] ACTION...
+// shell=real runs the shell commands (printed all the same) instead of only
+// printing them.
 // Actions: install, uninstall, continue (the guide window's button),
 // windows (which windows are visible), stack (the error stack), quit (the
 // application menu's Quit).
@@ -39,13 +41,14 @@ public:
     int major = 0, minor = 0;
     std::deque<int> pkcheck;
     int create = 0, privileged = 0, script = 0;
+    bool realShell = false;
 
     bool systemVersionAtLeast(int wantMajor, int wantMinor) const override {
         return major > wantMajor || (major == wantMajor && minor >= wantMinor);
     }
     int runShellCommand(const std::string& commandLine) override {
         std::printf("shell %s\n", commandLine.c_str());
-        return 0;
+        return realShell ? LinuxInstallerPlatform::runShellCommand(commandLine) : 0;
     }
     int authorizationCreate(std::unique_ptr<Authorization>* out) override {
         return create != 0 ? create : LinuxInstallerPlatform::authorizationCreate(out);
@@ -94,6 +97,8 @@ int main(int argc, char** argv) {
             platform.privileged = std::stoi(value);
         } else if (key == "script") {
             platform.script = std::stoi(value);
+        } else if (key == "shell") {
+            platform.realShell = value == "real";
         } else {
             actions.push_back(arg);
         }
