@@ -61,6 +61,9 @@ AppDelegate::~AppDelegate() { vexa::setWillTerminateHandler(nullptr, nullptr); }
 
 void AppDelegate::applicationDidFinishLaunching() {
     versionText->setText(filledFormat(kVersionFormat, QString::fromUtf8(vexa::appIdentity().shortVersion)));
+    // The copy the package installs has no package beside it: there the
+    // installer is for taking the suite off, so that is what it offers first.
+    if (platform_.pathForResource("VexaOrla", "deb").empty()) selectorMenu->setCurrentIndex(1);
     mainWindow_->show();
     mainWindow_->raise();
     mainWindow_->activateWindow();

@@ -56,9 +56,10 @@ private slots:
             << deb << QStringList{"privileged=126", "install", "quit"}
             << QStringList{"pkcheck -> 0", open, "pkexec /usr/lib/vexaorla/reload-udev -> 126", "exit"} << true;
         QTest::newRow("quitting without installing runs nothing privileged")
-            << deb << QStringList{"quit"} << QStringList{"exit"} << false;
-        QTest::newRow("package missing: abend")
-            << QStringList{} << QStringList{"install", "quit"} << QStringList{abend("110.0047"), "exit"} << false;
+            << deb << QStringList{"selected", "quit"} << QStringList{"selected Install", "exit"} << false;
+        QTest::newRow("package missing (the installed copy): Uninstall offered first; Install abends")
+            << QStringList{} << QStringList{"selected", "install", "quit"}
+            << QStringList{"selected Uninstall", abend("110.0047"), "exit"} << false;
         QTest::newRow("system too new: only the caution; uninstall still works")
             << QStringList{"VexaOrla.deb", "uninstall.sh"} << QStringList{"version=10.16", "install", "uninstall"}
             << QStringList{"alert macOS 10.16 or later are not supported. | ", "script -> 0", "exit"} << true;

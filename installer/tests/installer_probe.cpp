@@ -129,6 +129,8 @@ int main(int argc, char** argv) {
         } else if (action == "windows") {
             std::printf("windows main=%d guide=%d\n", delegate.mainWindow()->isVisible(),
                         delegate.guideWindow()->isVisible());
+        } else if (action == "selected") {
+            std::printf("selected %s\n", qPrintable(delegate.selectorMenu->currentText()));
         } else if (action == "stack") {
             std::printf("stack %s\n", KZ710getErrorString().c_str());
         } else if (action == "quit") {
