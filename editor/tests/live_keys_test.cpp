@@ -129,6 +129,14 @@ private slots:
         QVERIFY(shift->isHighlighted());
         QVERIFY(keyboard.releaseAll());
         QTRY_VERIFY(litKeys(app()->keyboardTab).empty());
+
+        // Unplugged with keys held, the keyboard leaves none of them lit.
+        QVERIFY(keyboard.press(0xE1));
+        QTRY_VERIFY(shift->isHighlighted());
+        QVERIFY(keyboard.press(0x04));
+        QTRY_VERIFY(a->isHighlighted());
+        app()->hidManager->removeDevice(device->syspath());
+        QCOMPARE(litKeys(app()->keyboardTab), Lit{});
     }
 
     void supportedKeyboardsAreTaggedAndCounted() {

@@ -100,7 +100,6 @@ void Device::readReports() {
     // One read returns one report, the report ID byte first when the device uses IDs.
     std::array<std::uint8_t, kMaxReportBytes + 1> report;
     std::vector<InputValue> values;
-    const std::weak_ptr<int> alive = alive_;
     for (;;) {
         const ssize_t n = ::read(fd_.get(), report.data(), report.size());
         if (n < 0 && errno == EINTR) continue;
@@ -108,17 +107,31 @@ void Device::readReports() {
         if (n <= 0) {
             // The device has gone (EIO, ENODEV); udev's removal follows.
             if (n < 0) logErrno(-errno, SD_INFO "%s: no more input", devnode_.c_str());
-            close();
+            if (releaseAll()) close();
             return;
         }
         values.clear();
         decoder_.decode(std::span(report.data(), static_cast<std::size_t>(n)), values);
-        for (const InputValue& v : values) {
-            if (inputCallback_ == nullptr) break;
-            inputCallback_(inputContext_, 0, this, v);
-            if (alive.expired() || !fd_) return;  // the callback ended the device or closed it
-        }
+        if (!deliver(values)) return;
     }
+}
+
+bool Device::deliver(const std::vector<InputValue>& values) {
+    const std::weak_ptr<int> alive = alive_;
+    for (const InputValue& v : values) {
+        if (inputCallback_ == nullptr) break;
+        inputCallback_(inputContext_, 0, this, v);
+        if (alive.expired() || !fd_) return false;  // the callback ended the device or closed it
+    }
+    return true;
+}
+
+bool Device::releaseAll() {
+    // Only a device that is listened to has told anyone of keys down.
+    if (!fd_ || !scheduled_) return true;
+    std::vector<InputValue> values;
+    decoder_.releaseAll(values);
+    return deliver(values);
 }
 
 bool mayReadNode(const std::string& path) {
@@ -275,6 +288,12 @@ void Manager::remove(const std::string& syspath) {
     if (it == devices_.end()) return;
     Device* device = it->second.get();
     const std::weak_ptr<int> alive = alive_;
+    // Keys still down on a keyboard that is unplugged are up from now on.
+    device->releaseAll();
+    if (alive.expired()) return;
+    it = devices_.find(syspath);
+    if (it == devices_.end()) return;
+    device = it->second.get();
     if (device->announced_ && removalCallback_) removalCallback_(removalContext_, 0, this, device);
     if (alive.expired()) return;
     devices_.erase(syspath);

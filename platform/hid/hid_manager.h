@@ -73,6 +73,12 @@ private:
     friend class Manager;
     void updateNotifier();
     void readReports();
+    // Hands the values to the input callback; false when a callback ended
+    // the device or closed it.
+    bool deliver(const std::vector<InputValue>& values);
+    // The device has gone: value 0 for every key it left down, so that
+    // nothing stays pressed; false as deliver.
+    bool releaseAll();
     void close();
 
     std::string syspath_;
@@ -107,7 +113,9 @@ public:
     // (from the event loop, after scheduleWithRunLoop has returned) and for
     // every one that appears later.
     void registerDeviceMatchingCallback(DeviceCallback callback, void* context);
-    // Called when a matched device goes; the device is deleted afterwards.
+    // Called when a matched device goes, after its input callback has been
+    // given value 0 for every key the device left down; the device is
+    // deleted afterwards.
     void registerDeviceRemovalCallback(DeviceCallback callback, void* context);
 
     // Starts watching udev and finds the devices present. 0 or a negative errno.

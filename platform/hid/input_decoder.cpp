@@ -55,6 +55,22 @@ void InputDecoder::decode(std::span<const std::uint8_t> report, std::vector<Inpu
     }
 }
 
+void InputDecoder::releaseAll(std::vector<InputValue>& out) {
+    for (std::size_t i = 0; i < descriptor_.inputs.size(); ++i) {
+        const InputField& f = descriptor_.inputs[i];
+        std::vector<std::uint32_t>& last = lastValues_[i];
+        for (std::uint32_t j = 0; j < last.size(); ++j) {
+            if (last[j] == 0) continue;
+            last[j] = 0;
+            if (f.relative) continue;  // a movement holds nothing down
+            const ExtendedUsage u = f.usageAt(j);
+            out.push_back({usagePageOf(u), usageIdOf(u), 0});
+        }
+        for (ExtendedUsage u : lastUsages_[i]) out.push_back({usagePageOf(u), usageIdOf(u), 0});
+        lastUsages_[i].clear();
+    }
+}
+
 void InputDecoder::decodeVariable(std::size_t index, std::span<const std::uint8_t> data, std::vector<InputValue>& out) {
     const InputField& f = descriptor_.inputs[index];
     std::vector<std::uint32_t>& last = lastValues_[index];

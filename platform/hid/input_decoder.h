@@ -38,6 +38,11 @@ public:
     // than 32 bits carry no values.
     void decode(std::span<const std::uint8_t> report, std::vector<InputValue>& out);
 
+    // Appends value 0 for every key and button the last reports left down
+    // (non-zero absolute controls, usages in an array) and forgets them:
+    // what a device that has gone away no longer holds.
+    void releaseAll(std::vector<InputValue>& out);
+
     const ReportDescriptor& descriptor() const { return descriptor_; }
 
 private:

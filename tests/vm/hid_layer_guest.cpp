@@ -189,13 +189,18 @@ public:
             });
         }
 
-        step("unplugging the JIS keyboard removes its device, and only it", [&] {
+        step("unplugging the JIS keyboard with a key held releases the key and removes its device, and only it", [&] {
             clone_.close();
+            values_.clear();
+            const std::vector<InputValue> held{hidKey(0x04, 1)};
+            if (!jis_->press(0x04) || !waitFor(3000, [&] { return values_ == held; })) return false;
             removed_.clear();
             Device* gone = deviceOf(kOrlaJIS);
             jis_.reset();
             waitFor(3000, [&] { return !removed_.empty(); });
-            return removed_ == std::vector<Device*>{gone} && manager_.copyDevices().size() == 1 &&
+            std::printf("    HID layer: %s\n", describe(values_).c_str());
+            return values_ == std::vector<InputValue>{hidKey(0x04, 1), hidKey(0x04, 0)} &&
+                   removed_ == std::vector<Device*>{gone} && manager_.copyDevices().size() == 1 &&
                    !deviceOf(kOrlaJIS) && deviceOf(kOtherKeyboard);
         });
         step("plugging it in again matches it again", [&] {
