@@ -142,6 +142,11 @@ void AppDelegateClass::checkDriver() {
     // Each keyboard's check may come due while the first one's alert is
     // open: the editor is ending already, one alert says why.
     if (driverCheckFailed_) return;
+    // A keyboard unplugged before its check came due has no driver instance
+    // to find: with no keyboard left there is nothing the driver should
+    // serve, and ending the editor would blame a driver that runs.
+    if (const std::optional<QSet<vexa::hid::Device*>> keyboards = connectedKeyboards(); keyboards && keyboards->isEmpty())
+        return;
     if (!isDriverLoaded()) {
         driverCheckFailed_ = true;
         terminateWithMsgInfo(vexa::localizedText("Driver is not loaded."),

@@ -95,6 +95,15 @@ void endTheWay(const char* way, vexa::test::FifoKeyboard* ansi, vexa::test::Fifo
         app.hidManager->addDevice(ansi->device());
         app.hidManager->addDevice(jis->device());
     }
+    if (std::strcmp(way, "unplugged-at-once") == 0) {
+        // Plugged in and pulled out again before its check comes due; the
+        // editor is quit once the check has passed.
+        const std::string syspath = app.hidManager->addDevice(ansi->device())->syspath();
+        QTimer::singleShot(500, &app, [&app, syspath] { app.hidManager->removeDevice(syspath); });
+        QTimer::singleShot(3000, &app, [&app] {
+            app.mainWindow()->findChild<QAction*>(QStringLiteral("actionQuit"))->trigger();
+        });
+    }
 }
 
 }  // namespace
@@ -106,7 +115,7 @@ int main(int argc, char** argv) {
 
     auto platform = std::make_unique<PrintingPlatform>();
     platform->driverInstalled = !has(argc, argv, "no-driver");
-    platform->driverLoaded = std::strcmp(argv[1], "driver-gone") != 0;
+    platform->driverLoaded = std::strcmp(argv[1], "driver-gone") != 0 && std::strcmp(argv[1], "unplugged-at-once") != 0;
     platform->statuses[vexa::startup::kKarabinerCheck] = has(argc, argv, "karabiner") ? 0 : 1;
     platform->statuses[vexa::startup::kSetUpperCheck] = has(argc, argv, "no-daemon") ? 1 : 0;
     g_delegate = new ProbeDelegate(std::move(platform));

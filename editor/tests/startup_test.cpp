@@ -53,6 +53,8 @@ private slots:
         QTest::newRow("no driver object two seconds after two keyboards appeared")
             << QStringList{"driver-gone"}
             << started + QStringList{"asked loaded", "text=Driver is not loaded.|detail=" + again, kEndedClean};
+        QTest::newRow("a keyboard pulled out before its check: nothing to ask, the editor goes on")
+            << QStringList{"unplugged-at-once"} << started + QStringList{kEndedClean};
     }
 
     void startupRunsInOrderAndEndsCleanly() {
