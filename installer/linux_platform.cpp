@@ -1,8 +1,6 @@
 #include "installer/linux_platform.h"
 
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,10 +10,11 @@
 #include <sstream>
 
 #include "platform/files/file_io.h"
-
-extern char** environ;
+#include "platform/shell/shell_command.h"
 
 namespace vexa::installer {
+
+using vexa::shell::runProgram;
 
 namespace {
 
@@ -33,12 +32,6 @@ std::string folderOfRunningProgram() {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-int exitStatusOf(int waitStatus) {
-    if (WIFEXITED(waitStatus)) return WEXITSTATUS(waitStatus);
-    if (WIFSIGNALED(waitStatus)) return 128 + WTERMSIG(waitStatus);
-    return -ECHILD;
-}
-
 }  // namespace
 
 std::string shellQuoted(const std::string& text) {
@@ -50,21 +43,6 @@ std::string shellQuoted(const std::string& text) {
             out += c;
     }
     return out + "'";
-}
-
-int runProgram(const std::vector<std::string>& argv) {
-    if (argv.empty()) return -EINVAL;
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = 0;
-    const int r = ::posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ);
-    if (r != 0) return -r;
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return -errno;
-    }
-    return exitStatusOf(status);
 }
 
 long long processStartTime(pid_t pid) {

@@ -38,11 +38,6 @@ private:
     PlatformPrograms programs_;
 };
 
-// Runs a program with the arguments (argv[0] = program) and waits. Its exit
-// status, 128 + the signal that ended it, or a negative errno when it could
-// not be started.
-int runProgram(const std::vector<std::string>& argv);
-
 // The start time of a process in clock ticks after boot (field 22 of
 // /proc/<pid>/stat), or a negative errno.
 long long processStartTime(pid_t pid);

@@ -1,11 +1,15 @@
-// A command line run through /bin/sh -c as a child process, as system()
-// runs it, but startable ahead of the moment its exit status is wanted, so
-// that a program can overlap a check with its own start.
+// Child programs run and waited for: a command line run through /bin/sh -c
+// as system() runs it, but startable ahead of the moment its exit status is
+// wanted, so that a program can overlap a check with its own start; and a
+// program run with its own arguments, no shell in between. Children start
+// with default signal handling and no signal blocked, whatever the calling
+// program has set up for itself.
 #pragma once
 
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 namespace vexa::shell {
 
@@ -36,5 +40,10 @@ private:
 
 // Runs the command line and waits: ShellCommand(commandLine).wait().
 int runShellCommand(const std::string& commandLine);
+
+// Runs the program at argv[0] with the arguments that follow and waits;
+// standard input, output and errors are the calling program's. The exit
+// status as ShellCommand::wait gives it.
+int runProgram(const std::vector<std::string>& argv);
 
 }  // namespace vexa::shell

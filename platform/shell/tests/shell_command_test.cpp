@@ -1,5 +1,6 @@
-// Command lines run through /bin/sh: exit statuses, starting ahead of the
-// answer, and no child left behind.
+// Command lines run through /bin/sh and programs run with their own
+// arguments: exit statuses, starting ahead of the answer, and no child left
+// behind.
 #include <signal.h>
 
 #include <cerrno>
@@ -7,6 +8,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +16,7 @@
 #include "tests/support/temp_dir.h"
 
 using vexa::shell::ShellCommand;
+using vexa::shell::runProgram;
 using vexa::shell::runShellCommand;
 
 TEST(ShellCommand, StatusIsTheShells) {
@@ -32,6 +35,22 @@ TEST(ShellCommand, StatusIsTheShells) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.commandLine);
         EXPECT_EQ(runShellCommand(c.commandLine), c.status);
+    }
+}
+
+TEST(RunProgram, ArgumentsPassAsGivenWithoutAShell) {
+    const struct {
+        std::vector<std::string> argv;
+        int status;
+    } cases[] = {
+        {{"/bin/sh", "-c", "exit $#", "name", "one argument; exit 9", "two"}, 2},
+        {{"/bin/sh", "-c", "[ \"$1\" = '$HOME' ]", "name", "$HOME"}, 0},  // no expansion on the way
+        {{"/no/such/program"}, -ENOENT},
+        {{}, -EINVAL},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.argv.empty() ? "" : c.argv.back());
+        EXPECT_EQ(runProgram(c.argv), c.status);
     }
 }
 
